@@ -1,0 +1,111 @@
+#include "step_sequencer.h"
+
+#include <string>
+
+#include "port_sink.h"
+#include "window_ops.h"
+
+namespace runlight {
+
+StepSequencer::StepSequencer(WindowOps& window, PortSink& port)
+    : m_window(window), m_module(port), m_program(window, m_module), m_readout(window, m_module) {}
+
+void StepSequencer::Form_Load() {
+    // A different position raises VScroll1_Change, which sets the period.
+    m_window.setSpeedPosition(kStartupSpeed);
+    Running = 0;
+    StepNo = 0;
+    m_module.OutValue = 0;
+    m_module.PortAddr = kPortAddress;
+}
+
+void StepSequencer::Start_Stop_Click() {
+    if (Running == 1) {
+        stop();
+        return;
+    }
+    Running = 1;
+    m_window.setCaption(CaptionControl::Start_Stop, "STOP");
+    m_window.setCaption(CaptionControl::Label6, "Fut.");
+    m_module.OutValue = 0;
+    m_module.PortAddr = kPortAddress;
+    try {
+        m_module.WritePort();  // all channels off at once
+    } catch (const PortError& error) {
+        stopAndReport(error.what());
+        return;
+    }
+    // The timer is not touched: the run begins at its next tick.
+    StepNo = 0;
+}
+
+void StepSequencer::VScroll1_Change() {
+    Speed = m_window.speedPosition();
+    m_window.setTimerInterval(Speed);
+}
+
+void StepSequencer::Timer1_Timer() {
+    std::string failure;
+    if (Running == 1) {
+        ClearHighlight();
+        StepNo += 1;
+        try {
+            // One forward pass over the blocks 1..16. A block acts only if
+            // StepNo names it, as earlier blocks of this pass have left it, so
+            // a disabled successor is passed over in the same tick. After step
+            // 16 only step 1 is passed over; that is what makes the blank
+            // ticks at the wrap.
+            for (int k = 1; k <= kStepCount; ++k) {
+                if (StepNo != k) {
+                    continue;
+                }
+                if (m_program.isEnabled(k)) {
+                    showStep(k);
+                }
+                if (k < kStepCount) {
+                    if (!m_program.isEnabled(k + 1)) {
+                        StepNo += 1;
+                    }
+                } else if (!m_program.isEnabled(1)) {
+                    StepNo = 1;
+                }
+            }
+        } catch (const PortError& error) {
+            failure = error.what();
+        }
+    }
+    if (StepNo == kStepCount) {
+        StepNo = 0;
+    }
+    if (!failure.empty()) {
+        stopAndReport(failure);
+    }
+}
+
+void StepSequencer::ClearHighlight() {
+    for (int step = 0; step < kStepCount; ++step) {
+        m_window.setEnableBoxColour(step, kButtonFaceColour);
+    }
+}
+
+void StepSequencer::showStep(int step) {
+    m_window.setEnableBoxColour(step - 1, kHighlightColour);
+    m_program.ComposeStep(step);
+    m_module.WritePort();
+    m_readout.ShowPattern();
+}
+
+void StepSequencer::stop() {
+    Running = 0;
+    m_window.setCaption(CaptionControl::Start_Stop, "START");
+    m_window.setCaption(CaptionControl::Label6, "Áll.");
+}
+
+void StepSequencer::stopAndReport(const std::string& message) {
+    // Stop first, so that no tick writes while the report is up; the step
+    // program in the window stays as it is.
+    stop();
+    m_window.reportPortError(message);
+}
+
+}  // namespace runlight

@@ -1,0 +1,156 @@
+// The program's own binding code against port libraries loaded by name: the
+// tests' recording library, a library without PortOut, and a missing one.
+
+#include "port_library.h"
+
+#include <gtest/gtest.h>
+
+#include "dynamic_library.h"
+#include "fake_window.h"
+#include "step_sequencer.h"
+
+namespace runlight {
+namespace {
+
+using testing::FakeWindow;
+
+constexpr const char* kRecordingLibrary = "libtestport.so";
+
+// The recorder inside the tests' port library, reached through its own handle.
+class Recorder {
+public:
+    Recorder() {
+        std::string error;
+        m_handle = dynlib::open(kRecordingLibrary, error);
+        if (m_handle == nullptr) {
+            throw std::runtime_error(error);
+        }
+        call<void (*)()>("TestPort_Reset")();
+    }
+    ~Recorder() { dynlib::close(m_handle); }
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    std::vector<std::pair<int, int>> writes() {
+        std::vector<std::pair<int, int>> seen;
+        const int count = call<int (*)()>("TestPort_Count")();
+        for (int i = 0; i < count; ++i) {
+            seen.emplace_back(call<int (*)(int)>("TestPort_Port")(i),
+                              call<int (*)(int)>("TestPort_Value")(i));
+        }
+        return seen;
+    }
+    void failWith(const char* report) { call<void (*)(const char*)>("TestPort_FailWith")(report); }
+
+private:
+    template <typename Fn>
+    Fn call(const char* name) {
+        std::string error;
+        return reinterpret_cast<Fn>(dynlib::symbol(m_handle, name, error));
+    }
+    void* m_handle = nullptr;
+};
+
+using Writes = std::vector<std::pair<int, int>>;
+
+TEST(PortLibrary, BindsByNameAtTheFirstWriteAndPassesPortAndByte) {
+    Recorder recorder;
+    PortLibrary library{kRecordingLibrary};
+    EXPECT_FALSE(library.isBound()) << "nothing is loaded before the first write";
+    library.out(888, 0);
+    library.out(888, 0xA5);
+    library.out(-1, 255);
+    EXPECT_TRUE(library.isBound());
+    EXPECT_EQ(recorder.writes(), (Writes{{888, 0}, {888, 165}, {-1, 255}}));
+}
+
+TEST(PortLibrary, ErrorsNameTheLibraryOrExportAndTheReason) {
+    PortLibrary missing{"libno-such-port-library.so"};
+    try {
+        missing.out(888, 1);
+        FAIL() << "a missing library must throw";
+    } catch (const PortError& error) {
+        const std::string text = error.what();
+        EXPECT_NE(text.find("libno-such-port-library.so"), std::string::npos) << text;
+        EXPECT_NE(text.find("No such file"), std::string::npos) << text;
+    }
+
+    PortLibrary noExport{"libnoportout.so"};
+    try {
+        noExport.out(888, 1);
+        FAIL() << "a library without PortOut must throw";
+    } catch (const PortError& error) {
+        const std::string text = error.what();
+        EXPECT_NE(text.find("libnoportout.so"), std::string::npos) << text;
+        EXPECT_NE(text.find("PortOut"), std::string::npos) << text;
+    }
+    EXPECT_FALSE(noExport.isBound());
+
+    Recorder recorder;
+    recorder.failWith("/dev/parport0: Permission denied");
+    PortLibrary failing{kRecordingLibrary};
+    try {
+        failing.out(888, 7);
+        FAIL() << "a write the library reports as failed must throw";
+    } catch (const PortError& error) {
+        const std::string text = error.what();
+        EXPECT_NE(text.find("888 (0x378)"), std::string::npos) << text;
+        EXPECT_NE(text.find("/dev/parport0: Permission denied"), std::string::npos) << text;
+    }
+}
+
+TEST(PortLibrary, BindsAgainFromTheStartAfterAFailure) {
+    Recorder recorder;
+    recorder.failWith("busy");
+    PortLibrary library{kRecordingLibrary};
+    EXPECT_THROW(library.out(888, 1), PortError);
+    EXPECT_FALSE(library.isBound());
+    recorder.failWith("");
+    library.out(888, 2);
+    EXPECT_EQ(recorder.writes(), (Writes{{888, 2}}));
+}
+
+// The whole way: START and ticks through the real binding code, and a failing
+// library that costs the run but not the step program.
+TEST(PortLibrary, SequencerRunsThroughTheLibraryAndSurvivesItsFailure) {
+    Recorder recorder;
+    FakeWindow window;
+    PortLibrary library{kRecordingLibrary};
+    StepSequencer seq{window, library};
+    window.onSpeedChange = [&] { seq.VScroll1_Change(); };
+    seq.Form_Load();
+    window.enableOnly({1, 2});
+    window.setStepByte(0, 0xA5);
+    window.setStepByte(1, 0x0F);
+    const auto program = window.channels;
+
+    recorder.failWith("claim refused");
+    seq.Start_Stop_Click();
+    EXPECT_FALSE(seq.running());
+    ASSERT_EQ(window.reports.size(), 1u);
+    EXPECT_NE(window.reports[0].find("claim refused"), std::string::npos);
+    EXPECT_EQ(window.channels, program);
+
+    recorder.failWith("");
+    seq.Start_Stop_Click();
+    seq.Timer1_Timer();
+    seq.Timer1_Timer();
+    EXPECT_EQ(recorder.writes(), (Writes{{888, 0}, {888, 0xA5}, {888, 0x0F}}));
+    EXPECT_EQ(window.readout, std::vector<std::string>{"0000xxxx"});
+    EXPECT_EQ(window.reports.size(), 1u);
+}
+
+TEST(PortLibrary, SequencerReportsAMissingLibraryAndRetriesAtTheNextStart) {
+    FakeWindow window;
+    PortLibrary library{"libno-such-port-library.so"};
+    StepSequencer seq{window, library};
+    seq.Form_Load();
+    seq.Start_Stop_Click();
+    seq.Start_Stop_Click();
+    EXPECT_FALSE(seq.running());
+    ASSERT_EQ(window.reports.size(), 2u) << "each START tries the binding again";
+    EXPECT_NE(window.reports[1].find("libno-such-port-library.so"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace runlight
