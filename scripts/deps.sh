@@ -8,6 +8,13 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
 )
+# --vm: also what the VM test (tests/vm) needs to boot its emulated PC. Only
+# the test command asks for these; without them that test is skipped. (Its
+# kernel and static busybox are fetched by the test itself, never installed.)
+if [ "${1:-}" = --vm ]; then
+  shift
+  packages+=(qemu-system-x86 cpio)
+fi
 packages+=("$@")
 
 missing=()
