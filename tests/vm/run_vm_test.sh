@@ -81,8 +81,17 @@ command -v qemu-system-x86_64 >/dev/null || skip "no qemu-system-x86_64 (Debian:
 command -v cpio >/dev/null || skip "no cpio (Debian: apt-get install cpio)"
 
 # --- the kernel and busybox, cached per package version ---------------------------
-cache=${QTX_VM_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/qtx-vm}
-mkdir -p "$cache"
+if [ -n "${QTX_VM_CACHE:-}" ]; then
+  cache=$QTX_VM_CACHE
+elif [ -n "${XDG_CACHE_HOME:-}" ]; then
+  cache=$XDG_CACHE_HOME/qtx-vm
+elif [ -n "${HOME:-}" ]; then
+  cache=$HOME/.cache/qtx-vm
+fi
+if [ -z "${cache:-}" ] || ! mkdir -p "$cache" 2>/dev/null || [ ! -w "$cache" ]; then
+  cache=$(dirname "$work")/cache  # no usable home: keep it in the build tree
+  mkdir -p "$cache"
+fi
 exec 9>"$cache/lock"
 flock 9  # the two boots run side by side and share the downloads
 rm -rf "$cache"/fetch.*  # left by a run that was stopped or failed
