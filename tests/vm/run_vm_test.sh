@@ -29,7 +29,7 @@ boot=$3
 here=$(cd "$(dirname "$0")" && pwd)
 
 # Software emulation only: KVM cannot be relied on where tests run.
-boot_seconds=120
+boot_seconds=180  # a cached boot takes 5-25 s, depending on the load
 wanted_modules=(parport parport_pc ppdev lp)  # lp: the printer driver desktops load beside them
 
 skip() {
@@ -96,13 +96,14 @@ exec 9>"$cache/lock"
 flock 9  # the two boots run side by side and share the downloads
 rm -rf "$cache"/fetch.*  # left by a run that was stopped or failed
 
-# fetched NAME PACKAGE KEEP: the cache folder holding what `KEEP DEB FOLDER`
-# kept of PACKAGE's current version, downloaded and unpacked first if needed.
+# fetched NAME PACKAGE KEEP [VERSION]: the cache folder holding what
+# `KEEP DEB FOLDER` kept of PACKAGE's current version (VERSION if known),
+# downloaded and unpacked first if needed.
 # Where apt cannot help (offline, no package lists), the newest folder cached
 # before; nothing if there is none.
 fetched() {
-  local name=$1 package=$2 keep=$3 version= dir fetch old
-  if command -v apt-cache >/dev/null && command -v apt-get >/dev/null; then
+  local name=$1 package=$2 keep=$3 version=${4:-} dir fetch old
+  if [ -z "$version" ] && command -v apt-cache >/dev/null; then
     version=$(apt-cache show --no-all-versions "$package" 2>/dev/null | awk '/^Version:/ { print $2; exit }')
   fi
   if [ -n "$version" ]; then
@@ -113,7 +114,7 @@ fetched() {
     fi
     echo "Fetching $package $version into $cache" >&2
     fetch=$(mktemp -d "$cache/fetch.XXXXXX")
-    if (cd "$fetch" && apt-get download -q "$package" >apt.log 2>&1); then
+    if (cd "$fetch" && apt-get download -q "$package=$version" >apt.log 2>&1); then
       mkdir "$fetch/keep"
       "$keep" "$fetch"/*.deb "$fetch/keep"
       touch "$fetch/keep/complete"
@@ -201,12 +202,16 @@ keep_kernel() {
   printf '%s\n' "${order[@]}" >"$into/modules/order"
   rm -rf "$tree"
 }
-package=
+# The metapackage names the current kernel package and its version:
+# "Depends: linux-image-6.1.0-57-amd64 (= 6.1.192-3)".
+package=linux-image-amd64
+version=
 if command -v apt-cache >/dev/null; then
-  package=$(apt-cache depends linux-image-amd64 2>/dev/null |
-    awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { print $2; exit }' || true)
+  read -r package version < <(apt-cache show --no-all-versions linux-image-amd64 2>/dev/null |
+    sed -n 's/^Depends: \(linux-image-[^ ,]*\) (= \([^)]*\)).*/\1 \2/p' | head -n 1) ||
+    package=linux-image-amd64
 fi
-kernel=$(fetched kernel "${package:-linux-image-amd64}" keep_kernel)
+kernel=$(fetched kernel "$package" keep_kernel "$version")
 [ -n "$kernel" ] || skip "no kernel: Debian's linux-image-amd64 cannot be had through apt (apt-get update?) and none is cached"
 flock -u 9
 
