@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace runlight::portio {
@@ -44,7 +45,7 @@ std::string simFolder(const std::string& runtimeDir, const std::string& tmpDir,
     if (!runtimeDir.empty() && runtimeDir.front() == '/') {
         folder = runtimeDir + "/portio";
     } else {
-        const std::string base = !tmpDir.empty() && tmpDir.front() == '/' ? tmpDir : "/tmp";
+        const std::string base = !tmpDir.empty() && tmpDir.front() == '/' ? tmpDir : P_tmpdir;
         folder = base + "/portio-" + std::to_string(::geteuid());
     }
     return makePrivateFolder(folder, error) ? folder : std::string{};

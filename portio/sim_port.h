@@ -60,7 +60,7 @@ private:
 
 // The folder that holds the simulated ports: <runtimeDir>/portio when
 // `runtimeDir` (XDG_RUNTIME_DIR) is an absolute path, else
-// <tmpDir or /tmp>/portio-<uid>. Created (mode 0700) if missing, and refused
+// <tmpDir, else P_tmpdir>/portio-<uid>. Created (mode 0700) if missing, and refused
 // unless it is a real folder of this user that nobody else may enter.
 // Returns "" and sets `error` on failure.
 std::string simFolder(const std::string& runtimeDir, const std::string& tmpDir, std::string& error);
