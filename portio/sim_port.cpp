@@ -1,12 +1,15 @@
 #include "sim_port.h"
 
 #include <fcntl.h>
+#include <linux/futex.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -15,6 +18,13 @@ namespace runlight::portio {
 namespace {
 constexpr char kMagic[8] = {'p', 'o', 'r', 't', 'i', 'o', '1', '\n'};
 constexpr std::size_t kStateOffset = 8;
+constexpr std::size_t kWatcherOffset = 12;
+
+// Shared (not FUTEX_PRIVATE) operations: the word lives in a file mapping
+// that other processes wait on too.
+long futex(std::uint32_t* word, int op, std::uint32_t value, const timespec* timeout) {
+    return ::syscall(SYS_futex, word, op, value, timeout, nullptr, 0);
+}
 
 static_assert(std::atomic_ref<std::uint32_t>::is_always_lock_free,
               "the state word must be lock-free to be shared between processes");
@@ -109,6 +119,10 @@ std::uint32_t* SimPort::stateWord() const {
     return reinterpret_cast<std::uint32_t*>(static_cast<char*>(m_mapping) + kStateOffset);
 }
 
+std::uint32_t* SimPort::watcherWord() const {
+    return reinterpret_cast<std::uint32_t*>(static_cast<char*>(m_mapping) + kWatcherOffset);
+}
+
 std::uint32_t SimPort::state() const {
     return std::atomic_ref<std::uint32_t>(*stateWord()).load(std::memory_order_acquire);
 }
@@ -119,9 +133,34 @@ bool SimPort::write(std::uint8_t data, std::string&) {
     std::uint32_t next = 0;
     do {
         next = ((old & ~0xFFU) + 0x100U) | data;
-    } while (!word.compare_exchange_weak(old, next, std::memory_order_release,
+    } while (!word.compare_exchange_weak(old, next, std::memory_order_seq_cst,
                                          std::memory_order_relaxed));
+    // Pairs with waitForChange: it counts itself in before it looks at the
+    // word, this looks at the count after changing the word (both seq_cst),
+    // so either the waiter sees the new word or this sees the waiter.
+    if (std::atomic_ref<std::uint32_t>(*watcherWord()).load() != 0) {
+        wakeWatchers();
+    }
     return true;
+}
+
+std::uint32_t SimPort::waitForChange(std::uint32_t seen, int timeoutMs) const {
+    std::atomic_ref<std::uint32_t> watchers(*watcherWord());
+    watchers.fetch_add(1);
+    std::uint32_t now = std::atomic_ref<std::uint32_t>(*stateWord()).load();
+    if (now == seen && timeoutMs > 0) {
+        const timespec timeout{timeoutMs / 1000, static_cast<long>(timeoutMs % 1000) * 1000000L};
+        // Returns at a wake-up, a signal, the timeout, or at once if the
+        // word is no longer `seen`; the caller looks again in every case.
+        (void)futex(stateWord(), FUTEX_WAIT, seen, &timeout);
+        now = state();
+    }
+    watchers.fetch_sub(1);
+    return now;
+}
+
+void SimPort::wakeWatchers() const {
+    (void)futex(stateWord(), FUTEX_WAKE, INT_MAX, nullptr);
 }
 
 bool SimPort::read(std::uint8_t& data, std::string&) {

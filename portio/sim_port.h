@@ -16,11 +16,13 @@ namespace runlight::portio {
 //   bytes 0..7    magic "portio1\n"
 //   bytes 8..11   state word: bits 0..7 the byte last written, bits 8..31 a
 //                 change count that every write adds one to (wrapping)
-//   bytes 12..15  reserved, 0
+//   bytes 12..15  watcher count: readers blocked in waitForChange right now
 // The state word is one lock-free 32-bit atomic, so a reader never sees half
 // a write and needs no lock; a writer replaces it with compare-and-swap, so
 // even two writers at once lose no count. A reader that keeps the last word
-// it saw knows whether anything was written since by comparing one word.
+// it saw knows whether anything was written since by comparing one word, or
+// sleeps until then on a futex on that word (the mapping is shared, so the
+// futex is too); a writer makes the wake-up call only while someone waits.
 class SimPort final : public PortBackend {
 public:
     static constexpr std::size_t kFileSize = 16;
@@ -40,6 +42,13 @@ public:
     std::uint32_t state() const;
     static std::uint8_t byteOf(std::uint32_t state) { return static_cast<std::uint8_t>(state); }
 
+    // Blocks until the state word differs from `seen` or `timeoutMs` (ms,
+    // >= 0) have passed, and returns the state word then. Any thread.
+    std::uint32_t waitForChange(std::uint32_t seen, int timeoutMs) const;
+    // Wakes every waitForChange on this port (of any process) without
+    // writing; they return the unchanged word. For stopping a watcher.
+    void wakeWatchers() const;
+
     const std::string& path() const { return m_path; }
 
 private:
@@ -52,6 +61,7 @@ public:
 
 private:
     std::uint32_t* stateWord() const;
+    std::uint32_t* watcherWord() const;
 
     std::uint16_t m_address;
     std::string m_path;

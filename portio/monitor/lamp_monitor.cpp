@@ -1,5 +1,6 @@
 #include "lamp_monitor.h"
 
+#include <chrono>
 #include <utility>
 
 #include <QHBoxLayout>
@@ -73,16 +74,43 @@ LampMonitor::LampMonitor(std::uint16_t address, std::string folder, QWidget* par
     layout->addLayout(readout);
 
     showByte(0);
+    m_retryTimer = new QTimer(this);
+    m_retryTimer->setObjectName("retryTimer");
+    connect(m_retryTimer, &QTimer::timeout, this, &LampMonitor::refresh);
     refresh();
-
-    m_frameTimer = new QTimer(this);
-    m_frameTimer->setObjectName("frameTimer");
-    m_frameTimer->setTimerType(Qt::CoarseTimer);
-    connect(m_frameTimer, &QTimer::timeout, this, &LampMonitor::refresh);
-    m_frameTimer->start(kFramePeriodMs);
+    if (!m_port) {
+        m_retryTimer->start(kRetryMs);
+    }
 }
 
-LampMonitor::~LampMonitor() = default;
+LampMonitor::~LampMonitor() {
+    m_stopping = true;
+    if (m_watcher.joinable()) {
+        m_port->wakeWatchers();
+        m_watcher.join();
+    }
+}
+
+void LampMonitor::startWatching() {
+    m_retryTimer->stop();
+    m_watcher = std::thread([this] { watch(); });
+}
+
+void LampMonitor::watch() {
+    std::uint32_t seen = m_port->state();
+    while (!m_stopping) {
+        const std::uint32_t now = m_port->waitForChange(seen, kIdleWakeMs);
+        if (now == seen || m_stopping) {
+            continue;
+        }
+        seen = now;
+        // Queued to the window thread; dropped if the window is gone by then.
+        QMetaObject::invokeMethod(
+            this, [this] { refresh(); }, Qt::QueuedConnection);
+        // What is written meanwhile is seen by the next look, a frame later.
+        std::this_thread::sleep_for(std::chrono::milliseconds(kFramePeriodMs));
+    }
+}
 
 bool LampMonitor::refresh() {
     if (!m_port) {
@@ -95,6 +123,7 @@ bool LampMonitor::refresh() {
             return false;
         }
         m_statusLabel->hide();
+        startWatching();
     }
     const std::uint32_t state = m_port->state();
     if (m_shownOnce && state == m_lastState) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QPainter>
+#include <QPen>
 #include <QRadialGradient>
 
 namespace runlight::ui {
@@ -11,7 +12,7 @@ namespace {
 // Horizontal layout in lamp pitches: eight lamps, plus half a pitch between
 // D4 and D3, plus half a pitch of margin at each end.
 constexpr double kPitches = 9.5;
-constexpr double kLabelHeight = 22.0;  // px under the lamps for "D7".."D0"
+constexpr double kLabelHeight = 32.0;  // px under the lamps for "D7".."D0", with the board's edge
 
 // Position of data line `line` (0..7) in pitches from the left edge.
 double slot(int line) {
@@ -22,13 +23,15 @@ double slot(int line) {
 void drawLamp(QPainter& painter, QPointF centre, double radius, bool lit) {
     // The glow spills past the bezel, so it goes first.
     if (lit) {
-        QRadialGradient glow(centre, radius * 2.1);
-        glow.setColorAt(0.0, QColor(255, 170, 60, 150));
-        glow.setColorAt(0.45, QColor(255, 110, 20, 60));
+        const double reach = radius * 2.3;
+        QRadialGradient glow(centre, reach);
+        glow.setColorAt(0.0, QColor(255, 180, 70, 210));
+        glow.setColorAt(0.4, QColor(255, 120, 30, 90));
+        glow.setColorAt(0.7, QColor(255, 90, 10, 30));
         glow.setColorAt(1.0, QColor(255, 80, 0, 0));
         painter.setPen(Qt::NoPen);
         painter.setBrush(glow);
-        painter.drawEllipse(centre, radius * 2.1, radius * 2.1);
+        painter.drawEllipse(centre, reach, reach);
     }
     // Metal bezel.
     QLinearGradient bezel(centre - QPointF(0, radius * 1.2), centre + QPointF(0, radius * 1.2));
@@ -74,7 +77,7 @@ void LampRow::setByte(std::uint8_t byte) {
 
 double LampRow::lampRadius() const {
     const double pitch = width() / kPitches;
-    return std::max(4.0, std::min(pitch * 0.36, (height() - kLabelHeight) * 0.3));
+    return std::max(4.0, std::min(pitch * 0.34, (height() - kLabelHeight) * 0.3));
 }
 
 QPointF LampRow::lampCentre(int line) const {
@@ -83,7 +86,7 @@ QPointF LampRow::lampCentre(int line) const {
 }
 
 QSize LampRow::sizeHint() const {
-    return {560, 130};
+    return {560, 140};
 }
 
 QSize LampRow::minimumSizeHint() const {
@@ -94,6 +97,14 @@ void LampRow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const double radius = lampRadius();
+    // The board the lamps sit on.
+    const QRectF board = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
+    QLinearGradient boardShade(board.topLeft(), board.bottomLeft());
+    boardShade.setColorAt(0.0, QColor(40, 43, 50));
+    boardShade.setColorAt(1.0, QColor(28, 30, 35));
+    painter.setPen(QPen(QColor(58, 62, 72), 1.0));
+    painter.setBrush(boardShade);
+    painter.drawRoundedRect(board, 10, 10);
     QFont font = painter.font();
     font.setPixelSize(13);
     font.setBold(true);
@@ -105,7 +116,7 @@ void LampRow::paintEvent(QPaintEvent*) {
         drawLamp(painter, centre, radius, lit);
         painter.setPen(lit ? QColor(255, 200, 120) : QColor(130, 134, 145));
         const QRectF label(centre.x() - radius * 1.5, height() - kLabelHeight, radius * 3.0,
-                           kLabelHeight);
+                           kLabelHeight - 10.0);
         painter.drawText(label, Qt::AlignCenter, QStringLiteral("D%1").arg(line));
     }
 }

@@ -8,10 +8,14 @@
 //                 PORTIO_DEVICE, the machine's ports); otherwise say why not
 //                 and exit 0. The run command starts the monitor so.
 
+#include <signal.h>
+#include <sys/signalfd.h>
+
 #include <cstdio>
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QSocketNotifier>
 
 #include "lamp_monitor.h"
 #include "port_backend.h"
@@ -19,8 +23,22 @@
 #include "sim_port.h"
 
 int main(int argc, char** argv) {
+    // The run command stops the monitor with SIGTERM. Taken from a signalfd in
+    // the event loop, it ends the program normally, so the monitor's watcher
+    // leaves the port's watcher count as it found it. Blocked before Qt makes
+    // any thread, so that no thread takes them the default way.
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (const int stop : {SIGTERM, SIGINT, SIGHUP}) {
+        sigaddset(&stops, stop);
+    }
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    const int stopFd = signalfd(-1, &stops, SFD_CLOEXEC);
+
     QApplication app(argc, argv);
     QApplication::setApplicationName("portio-monitor");
+    QSocketNotifier stopNotifier(stopFd, QSocketNotifier::Read);
+    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, &QApplication::quit);
 
     QCommandLineParser parser;
     parser.setApplicationDescription("Shows the eight lamps of a simulated parallel port.");

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -277,6 +279,34 @@ TEST(SimPort, EveryWriteCountsEvenTheSameByteAgain) {
     EXPECT_EQ(SimPort::byteOf(first), 0xA5);
     EXPECT_EQ(SimPort::byteOf(second), 0xA5);
     EXPECT_NE(first, second);
+}
+
+TEST(SimPort, AWaitingReaderReturnsWithTheNewWordAndLeavesNoWatcherBehind) {
+    TempFolder runtime;
+    std::string error;
+    const std::string folder = simFolder(runtime.path(), "", error);
+    const auto writer = SimPort::open(888, folder, error);
+    const auto reader = SimPort::open(888, folder, error);
+    ASSERT_TRUE(writer && reader) << error;
+    constexpr int kLongMs = 60000;  // only a hang would reach it
+
+    const auto start = reader->state();
+    EXPECT_EQ(reader->waitForChange(start, 0), start) << "no time, no change";
+    writer->write(1, error);
+    EXPECT_EQ(SimPort::byteOf(reader->waitForChange(start, kLongMs)), 1) << "missed write: at once";
+
+    // Whether the waiter is asleep before the write or not, it returns with it.
+    const auto seen = reader->state();
+    std::uint32_t woken = seen;
+    std::thread waiter([&] { woken = reader->waitForChange(seen, kLongMs); });
+    writer->write(2, error);
+    waiter.join();
+    EXPECT_EQ(SimPort::byteOf(woken), 2);
+
+    std::ifstream file(runtime / "portio/port-888", std::ios::binary);
+    char bytes[16] = {};
+    ASSERT_TRUE(file.read(bytes, sizeof bytes));
+    EXPECT_EQ(std::string(bytes + 12, 4), std::string(4, '\0')) << "watcher count back to 0";
 }
 
 TEST(SimPort, AFileThatIsNotASimulatedPortIsLeftAlone) {
