@@ -22,7 +22,10 @@ fi
 # whether port 888 will be simulated; if not, it says why and exits at once.
 "$bin/portio-monitor" --if-simulated &
 monitor=$!
-stop_monitor() { kill "$monitor" 2>/dev/null || true; }
+stop_monitor() {
+  kill "$monitor" 2>/dev/null && wait "$monitor" 2>/dev/null
+  return 0
+}
 trap stop_monitor EXIT
 trap 'exit 130' INT TERM
 "$bin/qtx" "$@"
