@@ -10,12 +10,22 @@
 
 namespace runlight::portio {
 
+const ParportDriver& ParportDriver::system() {
+    static const ParportDriver driver{
+        [](const char* path, int flags) { return ::open(path, flags); },
+        [](int fd, unsigned long request, void* argument) {
+            return ::ioctl(fd, request, argument);
+        },
+        [](int fd) { return ::close(fd); }};
+    return driver;
+}
+
 namespace {
 // ioctl, again after a signal (PPCLAIM sleeps while someone else holds the port).
-int retryIoctl(int fd, unsigned long request, void* argument) {
+int retryIoctl(const ParportDriver& driver, int fd, unsigned long request, void* argument) {
     int result = 0;
     do {
-        result = ::ioctl(fd, request, argument);
+        result = driver.ioctl(fd, request, argument);
     } while (result < 0 && errno == EINTR);
     return result;
 }
@@ -38,9 +48,9 @@ std::string openHint(int errnum) {
 
 std::unique_ptr<ParportDevice> ParportDevice::open(std::uint16_t address,
                                                    const ParportChoice& choice,
-                                                   const std::string& procRoot,
-                                                   std::string& error) {
-    const int fd = ::open(choice.device.c_str(), O_RDWR | O_CLOEXEC);
+                                                   const std::string& procRoot, std::string& error,
+                                                   const ParportDriver& driver) {
+    const int fd = driver.open(choice.device.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         const int errnum = errno;
         error = portLabel(address) + ": cannot open " + choice.device + ": " +
@@ -55,27 +65,27 @@ std::unique_ptr<ParportDevice> ParportDevice::open(std::uint16_t address,
     if (!holder.empty()) {
         error = portLabel(address) + ": cannot claim " + choice.device + ": the port is held by " +
                 holder + " (the lp printer driver while printing, or another program)";
-        ::close(fd);
+        driver.close(fd);
         return nullptr;
     }
-    if (retryIoctl(fd, PPCLAIM, nullptr) < 0) {
+    if (retryIoctl(driver, fd, PPCLAIM, nullptr) < 0) {
         error = portLabel(address) + ": cannot claim " + choice.device +
                 " (PPCLAIM): " + systemReason(errno);
-        ::close(fd);
+        driver.close(fd);
         return nullptr;
     }
-    return std::make_unique<ParportDevice>(Claimed{}, address, choice.device, fd);
+    return std::make_unique<ParportDevice>(Claimed{}, address, choice.device, fd, driver);
 }
 
 ParportDevice::~ParportDevice() {
     // Nobody is left to hear of a failed release; closing drops the claim anyway.
-    (void)retryIoctl(m_fd, PPRELEASE, nullptr);
-    ::close(m_fd);
+    (void)retryIoctl(m_driver, m_fd, PPRELEASE, nullptr);
+    m_driver.close(m_fd);
 }
 
 bool ParportDevice::write(std::uint8_t data, std::string& error) {
     unsigned char byte = data;
-    if (retryIoctl(m_fd, PPWDATA, &byte) < 0) {
+    if (retryIoctl(m_driver, m_fd, PPWDATA, &byte) < 0) {
         error = portLabel(m_address) + ": writing " + m_device +
                 " (PPWDATA) failed: " + systemReason(errno);
         return false;
@@ -85,7 +95,7 @@ bool ParportDevice::write(std::uint8_t data, std::string& error) {
 
 bool ParportDevice::read(std::uint8_t& data, std::string& error) {
     unsigned char byte = 0;
-    if (retryIoctl(m_fd, PPRDATA, &byte) < 0) {
+    if (retryIoctl(m_driver, m_fd, PPRDATA, &byte) < 0) {
         error = portLabel(m_address) + ": reading " + m_device +
                 " (PPRDATA) failed: " + systemReason(errno);
         return false;

@@ -7,6 +7,8 @@
 
 namespace runlight::portio {
 
+struct ParportDriver;
+
 // What steers the library, read from the environment at its first call.
 struct Settings {
     std::string backend;     // PORTIO_BACKEND: "" or "auto", "parport", "sim"
@@ -16,6 +18,7 @@ struct Settings {
     std::string tmpDir;      // TMPDIR: the fallback's parent
     std::string procRoot = kProcRoot;
     std::string devRoot = kDevRoot;
+    const ParportDriver* driver = nullptr;  // the system's calls; tests give a fake
 
     static Settings fromEnvironment();
 };

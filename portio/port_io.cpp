@@ -20,7 +20,9 @@ PortBackend* PortIo::backendFor(std::uint16_t address) {
     const Choice choice = choose(address, m_settings);
     switch (choice.kind) {
         case Choice::Kind::Parport:
-            slot = ParportDevice::open(address, choice.parport, m_settings.procRoot, m_lastError);
+            slot = ParportDevice::open(
+                address, choice.parport, m_settings.procRoot, m_lastError,
+                m_settings.driver != nullptr ? *m_settings.driver : ParportDriver::system());
             break;
         case Choice::Kind::Sim: {
             const std::string folder =
@@ -62,8 +64,9 @@ void PortIo::traceOut(std::uint16_t address, std::uint8_t data) {
 void PortIo::out(std::int16_t port, std::uint8_t data) {
     const auto address = static_cast<std::uint16_t>(port);
     m_lastError.clear();
-    if (PortBackend* backend = backendFor(address)) {
-        backend->write(data, m_lastError);
+    PortBackend* backend = backendFor(address);
+    if (backend != nullptr && !backend->write(data, m_lastError)) {
+        m_ports.erase(address);  // released and closed; the next call starts afresh
     }
     traceOut(address, data);
 }

@@ -16,7 +16,8 @@ class Trace;
 // made from the environment at their first call; tests make their own with
 // roots and folders of their own. Each port gets its back end at its first
 // call (see choose()) and keeps it; a port whose back end could not be set
-// up is tried again from the start at its next call. Thread-compatible.
+// up, or failed a write, is released and set up again from the start at its
+// next call. Thread-compatible.
 class PortIo {
 public:
     explicit PortIo(Settings settings);

@@ -2,11 +2,16 @@
 // an address finds its device, which back end serves a port, what the errors
 // say, the simulated port's shared file, and the trace.
 
+#include <linux/parport.h>
+#include <linux/ppdev.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -165,6 +170,115 @@ TEST(ParportDevice, APortHeldByAnotherDriverIsReportedRatherThanWaitedFor) {
     EXPECT_EQ(ParportDevice::open(888, choice, root.path(), error), nullptr);
     EXPECT_THAT(error, HasSubstr("held by lp0"));
     EXPECT_THAT(error, HasSubstr("port 888 (0x378)"));
+}
+
+// A ppdev driver in memory: it records every call, holds a data register,
+// and fails the requests it is told to, in order, with the errno given.
+struct FakeDriver {
+    static inline std::vector<std::string> calls;
+    static inline unsigned char dataRegister = 0;
+    static inline std::map<unsigned long, std::vector<int>> failures;
+
+    static std::string name(unsigned long request) {
+        switch (request) {
+            case PPCLAIM:
+                return "PPCLAIM";
+            case PPRELEASE:
+                return "PPRELEASE";
+            case PPWDATA:
+                return "PPWDATA";
+            case PPRDATA:
+                return "PPRDATA";
+            default:
+                return "ioctl " + std::to_string(request);
+        }
+    }
+    static int open(const char* path, int) {
+        calls.push_back(std::string("open ") + path);
+        return 42;
+    }
+    static int ioctl(int fd, unsigned long request, void* argument) {
+        EXPECT_EQ(fd, 42);
+        auto& pending = failures[request];
+        if (!pending.empty()) {
+            errno = pending.front();
+            pending.erase(pending.begin());
+            calls.push_back(name(request) + " failed");
+            return -1;
+        }
+        auto* byte = static_cast<unsigned char*>(argument);
+        if (request == PPWDATA) {
+            dataRegister = *byte;
+            calls.push_back("PPWDATA " + std::to_string(*byte));
+        } else {
+            if (request == PPRDATA) {
+                *byte = dataRegister;
+            }
+            calls.push_back(name(request));
+        }
+        return 0;
+    }
+    static int close(int fd) {
+        calls.push_back("close " + std::to_string(fd));
+        return 0;
+    }
+    static void reset() {
+        calls.clear();
+        failures.clear();
+        dataRegister = 0;
+    }
+};
+const ParportDriver kFakeDriver{&FakeDriver::open, &FakeDriver::ioctl, &FakeDriver::close};
+
+using Calls = std::vector<std::string>;
+
+TEST(ParportDevice, ClaimsOnceKeepsItWritesWithPpwdataOnlyAndReleasesAtTheEnd) {
+    FakeDriver::reset();
+    TempFolder root;
+    addPort(root, 0, "888\t1912\n");
+    TempFolder runtime;
+    auto settings = settingsFor("auto", root.path(), runtime.path());
+    settings.driver = &kFakeDriver;
+    {
+        PortIo io(settings);
+        EXPECT_TRUE(FakeDriver::calls.empty()) << "nothing before the first call";
+        io.out(888, 0);
+        io.out(888, 0xA5);
+        EXPECT_EQ(io.in(888), 0xA5);
+        EXPECT_EQ(io.lastError(), "");
+    }
+    const std::string device = root / "dev/parport0";
+    EXPECT_EQ(FakeDriver::calls, (Calls{"open " + device, "PPCLAIM", "PPWDATA 0", "PPWDATA 165",
+                                        "PPRDATA", "PPRELEASE", "close 42"}));
+    EXPECT_FALSE(std::filesystem::exists(runtime / "portio/port-888"));
+}
+
+TEST(ParportDevice, FailedCallsAreReportedAndTheNextWriteStartsAfresh) {
+    FakeDriver::reset();
+    TempFolder root;
+    addPort(root, 0, "888\t1912\n");
+    TempFolder runtime;
+    auto settings = settingsFor("parport", root.path(), runtime.path());
+    settings.driver = &kFakeDriver;
+    const std::string device = root / "dev/parport0";
+    PortIo io(settings);
+
+    FakeDriver::failures[PPCLAIM] = {EINTR, EBUSY};  // a signal, then a refusal
+    io.out(888, 1);
+    EXPECT_EQ(io.lastError(),
+              "port 888 (0x378): cannot claim " + device + " (PPCLAIM): Device or resource busy");
+    EXPECT_EQ(FakeDriver::calls,
+              (Calls{"open " + device, "PPCLAIM failed", "PPCLAIM failed", "close 42"}));
+
+    FakeDriver::calls.clear();
+    FakeDriver::failures[PPWDATA] = {EIO};
+    io.out(888, 2);
+    EXPECT_EQ(io.lastError(),
+              "port 888 (0x378): writing " + device + " (PPWDATA) failed: Input/output error");
+    io.out(888, 3);
+    EXPECT_EQ(io.lastError(), "");
+    EXPECT_EQ(FakeDriver::calls, (Calls{"open " + device, "PPCLAIM", "PPWDATA failed", "PPRELEASE",
+                                        "close 42", "open " + device, "PPCLAIM", "PPWDATA 3"}));
 }
 
 // Reads the byte of a simulated port straight from its shared file.
