@@ -75,10 +75,10 @@ std::uint8_t PortIo::in(std::int16_t port) {
     const auto address = static_cast<std::uint16_t>(port);
     m_lastError.clear();
     std::uint8_t data = 0;
-    if (PortBackend* backend = backendFor(address)) {
-        if (!backend->read(data, m_lastError)) {
-            data = 0;
-        }
+    PortBackend* backend = backendFor(address);
+    if (backend != nullptr && !backend->read(data, m_lastError)) {
+        data = 0;
+        m_ports.erase(address);  // as after a failed write
     }
     return data;
 }
