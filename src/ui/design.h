@@ -24,5 +24,8 @@ constexpr QRect twipsRect(int left, int top, int width, int height) {
 // The font of both windows and all their controls: sized in pixels, so that
 // every caption fits its designed box whatever the screen's dots per inch.
 QFont designFont();
+// The About dialog's font, a pixel smaller: its contact label must hold
+// "Kapcsolat: " and the address in 121 pixels.
+QFont aboutFont();
 
 }  // namespace runlight::ui

@@ -15,6 +15,7 @@
 
 #include "command_button.h"
 #include "design.h"
+#include "dialog.h"
 #include "error_report.h"
 #include "value_box.h"
 #include "window_colour.h"
@@ -298,6 +299,10 @@ void Form1::reportPortError(std::string_view message) {
 
 void Form1::zorvik_Click(int index) {
     static_cast<void>(index);
+    if (!m_about) {
+        m_about = std::make_unique<Dialog>();
+    }
+    m_about->showModeless();
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

@@ -4,6 +4,7 @@
 #include <QMetaObject>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "step_sequencer.h"
@@ -21,6 +22,7 @@ class PortSink;
 
 namespace runlight::ui {
 
+class Dialog;
 class ValueBox;
 
 // The main window: the 16 x 8 channel boxes, the 16 enable boxes, the speed
@@ -50,6 +52,8 @@ public:
     void reportPortError(std::string_view message) override;
 
     // The menu item "Zorvik" was clicked; `index` (always 0) is ignored.
+    // Shows the program's one About dialog, made here at the first click,
+    // modeless and without an owner; a second click brings it to the front.
     void zorvik_Click(int index);
 
 protected:
@@ -74,6 +78,8 @@ private:
     QTimer* m_timer1 = nullptr;
     QMetaObject::Connection m_tick;
     bool m_closed = false;
+    // No Qt parent: it has no owner, and outlives this window's close.
+    std::unique_ptr<Dialog> m_about;
 };
 
 }  // namespace runlight::ui
