@@ -24,7 +24,6 @@ QMessageBox* makeUnexpectedErrorBox(const QString& detail) {
     box->setObjectName(QStringLiteral("unexpectedErrorBox"));
     box->setInformativeText(detail);
     box->setTextFormat(Qt::PlainText);
-    box->setAttribute(Qt::WA_DeleteOnClose);
     return box;
 }
 

@@ -14,7 +14,8 @@ namespace runlight::ui {
 QMessageBox* makePortErrorBox(QWidget* parent, const QString& detail);
 
 // The message box for an error no handler expected; after it the program
-// ends. No parent: the main window is gone by the time it shows.
+// ends. No parent: the main window is gone by the time it shows. The caller
+// owns it.
 QMessageBox* makeUnexpectedErrorBox(const QString& detail);
 
 }  // namespace runlight::ui

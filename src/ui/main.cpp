@@ -23,6 +23,8 @@ int main(int argc, char** argv) {
     // Close everything first, so that no tick runs while the report is up.
     window.reset();
     QApplication::closeAllWindows();
-    runlight::ui::makeUnexpectedErrorBox(app.unexpectedError())->exec();
+    const std::unique_ptr<QMessageBox> report{
+        runlight::ui::makeUnexpectedErrorBox(app.unexpectedError())};
+    report->exec();
     return EXIT_FAILURE;
 }
