@@ -7,6 +7,7 @@ packages=(
   g++ cmake make pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  fonts-dejavu-core fonts-dejavu-extra
 )
 # --vm: also what the VM test (tests/vm) needs to boot its emulated PC. Only
 # the test command asks for these; without them that test is skipped. (Its
