@@ -29,7 +29,7 @@ boot=$3
 here=$(cd "$(dirname "$0")" && pwd)
 
 # Software emulation only: KVM cannot be relied on where tests run.
-boot_seconds=120  # a cached boot takes 5-25 s, depending on the load
+boot_seconds=120  # a cached boot takes 5 to 25 s, depending on the load
 wanted_modules=(parport parport_pc ppdev lp)  # lp: the printer driver desktops load beside them
 
 skip() {
