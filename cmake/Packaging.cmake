@@ -9,8 +9,8 @@ include(GNUInstallDirs)
 # AppStream metainfo all carry it.
 set(RUNLIGHT_APP_ID io.github.runlight.qtx)
 
-# The installed programs find libportio.so.1 in the library folder next to their
-# own bin folder, wherever the tree is installed: relative, worked out from the
+# The installed qtx finds libportio.so.1 in the library folder next to its own
+# bin folder, wherever the tree is installed: relative, worked out from the
 # two folders so that an absolute CMAKE_INSTALL_LIBDIR works as well.
 file(RELATIVE_PATH runlight_bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
 set(RUNLIGHT_INSTALL_RPATH "$ORIGIN/${runlight_bin_to_lib}")
@@ -21,8 +21,12 @@ if(TARGET portio)
   install(FILES ${PROJECT_SOURCE_DIR}/portio/portio.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 endif()
 
+# The monitor and portio-out carry the port library's code linked in, so they
+# need no run path.
+if(TARGET portio-out)
+  install(TARGETS portio-out RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 if(TARGET portio-monitor)
-  set_target_properties(portio-monitor PROPERTIES INSTALL_RPATH "${RUNLIGHT_INSTALL_RPATH}")
   install(TARGETS portio-monitor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/data/${RUNLIGHT_APP_ID}.monitor.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
