@@ -12,7 +12,7 @@ fail() {
   failures=$((failures + 1))
 }
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/qtx-data.XXXXXX")
+work=$(mktemp -d -t qtx-data.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
 desktops=("$data/$id.desktop" "$data/$id.monitor.desktop")

@@ -18,7 +18,7 @@ fail() {
   failures=$((failures + 1))
 }
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/qtx-deb.XXXXXX")
+work=$(mktemp -d -t qtx-deb.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
 started=$(date +%s%N)

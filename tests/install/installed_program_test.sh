@@ -20,7 +20,7 @@ fail() {
   failures=$((failures + 1))
 }
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/qtx-install.XXXXXX")
+work=$(mktemp -d -t qtx-install.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 
