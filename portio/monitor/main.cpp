@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("portio-monitor");
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.runlight.qtx.monitor"));
     QSocketNotifier stopNotifier(stopFd, QSocketNotifier::Read);
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, &QApplication::quit);
 
