@@ -252,7 +252,12 @@ void Form1::setEnableBoxColour(int step, std::uint32_t colour) {
     }
     ValueBox* box = m_enables.at(at(step));
     QPalette colours = box->palette();
-    colours.setColor(box->backgroundRole(), windowColour(colour, palette()));
+    const QColor painted = windowColour(colour, palette());
+    colours.setColor(box->backgroundRole(), painted);
+    // The box's own square takes a plain colour too: around a 13-pixel box a
+    // 17-pixel control shows only a thin rim, too easy to miss at a glance.
+    const bool systemColour = (colour & 0x80000000U) != 0;
+    colours.setColor(QPalette::Base, systemColour ? palette().color(QPalette::Base) : painted);
     box->setPalette(colours);
     current = colour;
 }

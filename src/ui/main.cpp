@@ -12,6 +12,8 @@
 
 int main(int argc, char** argv) {
     runlight::ui::Application app(argc, argv);
+    // Lets a Wayland desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.runlight.qtx"));
     runlight::PortLibrary port;  // libportio.so.1, loaded at the first START
 
     auto window = std::make_unique<runlight::ui::Form1>(port);
