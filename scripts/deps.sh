@@ -10,6 +10,13 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-dejavu-core fonts-dejavu-extra
 )
+# --vm: also what the VM test (tests/vm) needs to boot its emulated PC. Only
+# the test command asks for these; without them that test is skipped. (Its
+# kernel and static busybox are fetched by the test itself, never installed.)
+if [ "${1:-}" = --vm ]; then
+  shift
+  packages+=(qemu-system-x86 cpio)
+fi
 packages+=("$@")
 
 missing=()

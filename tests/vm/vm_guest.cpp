@@ -1,0 +1,293 @@
+// The program the emulated PC runs, as an ordinary user, against the port
+// library's real back end and the kernel's own parport_pc and ppdev drivers.
+// Linked statically (the guest has no C library of its own), from the same
+// portio_core the shipped libportio.so.1 is made of.
+//
+// One scenario per run, named on the command line; the guest's init runs
+// each in a fresh process with a fresh, empty XDG_RUNTIME_DIR, so that whether
+// the simulated port was used shows as a file appearing there. Every check
+// prints one line "QTXVM ok|FAIL LABEL: what", and the run ends with
+// "QTXVM pass LABEL" or "QTXVM fail LABEL". The host reads these lines from
+// the serial console; a run that dies or hangs prints no pass line.
+//
+//   real PORT         PortOut(PORT, b) for the running light's kind of bytes,
+//                     each read back from the data register; the simulated
+//                     port stays untouched
+//   register DEV HEX  without the library: claim DEV and read its data
+//                     register, which must hold HEX (what the last run left)
+//   busy PORT DEV     while another process holds DEV, PortOut(PORT) fails at
+//                     once, naming DEV and why, and writes nothing anywhere
+//   no-port PORT      PortOut(PORT) fails with the no-port error and writes
+//                     nothing anywhere
+//   sim PORT          PortOut(PORT) lands in the simulated port
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/ppdev.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "portio.h"
+
+namespace {
+
+// What a scenario may take before the guest gives up on it (s); a PortOut
+// that waits for a port held by someone else would otherwise hang the run.
+constexpr unsigned kScenarioSeconds = 20;
+
+// The bytes the running light puts out: all off, all on, a pattern, and each
+// end bit alone (bit 7 = first channel box, bit 0 = last).
+constexpr std::array<std::uint8_t, 5> kBytes{0x00, 0xFF, 0xA5, 0x01, 0x80};
+
+int g_failures = 0;
+std::string g_label;
+
+void check(bool ok, const std::string& what) {
+    std::printf("QTXVM %s %s: %s\n", ok ? "ok" : "FAIL", g_label.c_str(), what.c_str());
+    std::fflush(stdout);
+    if (!ok) {
+        ++g_failures;
+    }
+}
+
+std::string hex(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value);
+    return text;
+}
+
+std::string lastError() {
+    const char* text = PortLastError();
+    return text != nullptr ? text : "";
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+std::string lowered(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+// The simulated port keeps its file under XDG_RUNTIME_DIR, which init made
+// empty for this run: anything in it means the simulated port was used.
+bool runtimeDirEmpty() {
+    const char* folder = std::getenv("XDG_RUNTIME_DIR");
+    if (folder == nullptr || *folder == '\0') {
+        check(false, "XDG_RUNTIME_DIR is set");
+        return false;
+    }
+    DIR* dir = ::opendir(folder);
+    if (dir == nullptr) {
+        check(false, std::string("XDG_RUNTIME_DIR can be read: ") + std::strerror(errno));
+        return false;
+    }
+    bool empty = true;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+            empty = false;
+        }
+    }
+    ::closedir(dir);
+    return empty;
+}
+
+// The port held by someone else: a process of its own that claims `device`
+// through ppdev, as a second running light would, and keeps it until told.
+class PortHolder {
+public:
+    explicit PortHolder(const std::string& device) {
+        int ready[2];
+        int release[2];
+        if (::pipe(ready) < 0 || ::pipe(release) < 0) {
+            return;
+        }
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(ready[0]);
+            ::close(release[1]);
+            const int fd = ::open(device.c_str(), O_RDWR);
+            const char claimed = fd >= 0 && ::ioctl(fd, PPCLAIM) == 0 ? '1' : '0';
+            (void)!::write(ready[1], &claimed, 1);
+            char ignored = 0;
+            (void)!::read(release[0], &ignored, 1);  // returns when the parent closes its end
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        ::close(release[0]);
+        m_release = release[1];
+        char claimed = '0';
+        m_holding = m_pid > 0 && ::read(ready[0], &claimed, 1) == 1 && claimed == '1';
+        ::close(ready[0]);
+    }
+    ~PortHolder() {
+        if (m_release >= 0) {
+            ::close(m_release);
+        }
+        if (m_pid > 0) {
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    PortHolder(const PortHolder&) = delete;
+    PortHolder& operator=(const PortHolder&) = delete;
+
+    bool holding() const { return m_holding; }
+
+private:
+    pid_t m_pid = -1;
+    int m_release = -1;
+    bool m_holding = false;
+};
+
+// Reads `device`'s data register with ppdev alone, not through the library.
+bool readRegister(const std::string& device, std::uint8_t& value, std::string& error) {
+    const int fd = ::open(device.c_str(), O_RDWR);
+    if (fd < 0) {
+        error = "open " + device + ": " + std::strerror(errno);
+        return false;
+    }
+    unsigned char byte = 0;
+    bool ok = ::ioctl(fd, PPCLAIM) == 0;
+    if (!ok) {
+        error = "PPCLAIM " + device + ": " + std::strerror(errno);
+    } else if (!(ok = ::ioctl(fd, PPRDATA, &byte) == 0)) {
+        error = "PPRDATA " + device + ": " + std::strerror(errno);
+    }
+    ::close(fd);
+    value = byte;
+    return ok;
+}
+
+std::string holderName(const std::string& device) {
+    // /dev/parportN -> /proc/sys/dev/parport/parportN/devices/active
+    const auto slash = device.rfind('/');
+    const std::string path =
+        "/proc/sys/dev/parport/" + device.substr(slash + 1) + "/devices/active";
+    std::string name;
+    if (FILE* file = std::fopen(path.c_str(), "r")) {
+        char line[64] = {};
+        if (std::fgets(line, sizeof line, file) != nullptr) {
+            name = line;
+        }
+        std::fclose(file);
+    }
+    while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back()))) {
+        name.pop_back();
+    }
+    return name;
+}
+
+void real(std::int16_t port) {
+    const std::string where = "(" + std::to_string(port) + ", ";
+    for (const std::uint8_t byte : kBytes) {
+        PortOut(port, byte);
+        const std::string outError = lastError();
+        check(outError.empty(), "PortOut" + where + hex(byte) + ") succeeds" +
+                                    (outError.empty() ? "" : ": " + outError));
+        const unsigned back = PortIn(port);
+        const std::string inError = lastError();
+        check(inError.empty() && back == byte, "PortIn(" + std::to_string(port) + ") reads " +
+                                                   hex(byte) + " back (read " + hex(back) +
+                                                   (inError.empty() ? "" : ": " + inError) + ")");
+    }
+    check(runtimeDirEmpty(), "the simulated port was not used");
+}
+
+void registerHolds(const std::string& device, unsigned expected) {
+    std::uint8_t value = 0;
+    std::string error;
+    const bool read = readRegister(device, value, error);
+    check(read && value == expected, "the data register of " + device + " holds " + hex(expected) +
+                                         " (" + (read ? "read " + hex(value) : error) + ")");
+}
+
+void busy(std::int16_t port, const std::string& device) {
+    const PortHolder holder(device);
+    check(holder.holding(), "another process holds " + device);
+    if (!holder.holding()) {
+        return;
+    }
+    const std::string holderText = holderName(device);
+    PortOut(port, 0x55);
+    const std::string error = lastError();
+    check(!error.empty(), "PortOut(" + std::to_string(port) + ", 0x55) fails: " + error);
+    check(contains(error, device), "the error names " + device);
+    // The driver's name for the holder, or the system's word for a refused claim.
+    const bool why = (!holderText.empty() && contains(error, holderText)) ||
+                     contains(error, std::strerror(ENXIO)) || contains(error, std::strerror(EBUSY));
+    check(why, "the error says why (the port is held by " + holderText + ")");
+    check(runtimeDirEmpty(), "nothing went to the simulated port instead");
+}
+
+void noPort(std::int16_t port) {
+    PortOut(port, 0x5A);
+    const std::string error = lastError();
+    check(contains(lowered(error), "no parallel port"),
+          "PortOut(" + std::to_string(port) + ", 0x5A) gives the no-port error: " + error);
+    check(contains(error, std::to_string(port)), "the error names port " + std::to_string(port));
+    check(runtimeDirEmpty(), "nothing went to the simulated port instead");
+}
+
+void sim(std::int16_t port) {
+    PortOut(port, 0xA5);
+    const std::string error = lastError();
+    check(error.empty(), "PortOut(" + std::to_string(port) + ", 0xA5) succeeds" +
+                             (error.empty() ? "" : ": " + error));
+    const unsigned back = PortIn(port);
+    check(back == 0xA5,
+          "PortIn(" + std::to_string(port) + ") reads 0xA5 back (read " + hex(back) + ")");
+    check(!runtimeDirEmpty(), "the simulated port was used");
+}
+
+std::int16_t portArgument(const char* text) {
+    return static_cast<std::int16_t>(std::strtol(text, nullptr, 0));
+}
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: portio_vm_guest LABEL real PORT | register DEVICE HEX | busy PORT "
+                 "DEVICE | no-port PORT | sim PORT\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        return usage();
+    }
+    g_label = argv[1];
+    const std::string scenario = argv[2];
+    ::alarm(kScenarioSeconds);  // SIGALRM ends a hung run without a pass line
+
+    check(::getuid() != 0 && ::geteuid() != 0,
+          "runs as an ordinary user (uid " + std::to_string(::getuid()) + ")");
+    if (scenario == "real") {
+        real(portArgument(argv[3]));
+    } else if (scenario == "register" && argc >= 5) {
+        registerHolds(argv[3], static_cast<unsigned>(std::strtoul(argv[4], nullptr, 0)));
+    } else if (scenario == "busy" && argc >= 5) {
+        busy(portArgument(argv[3]), argv[4]);
+    } else if (scenario == "no-port") {
+        noPort(portArgument(argv[3]));
+    } else if (scenario == "sim") {
+        sim(portArgument(argv[3]));
+    } else {
+        return usage();
+    }
+    std::printf("QTXVM %s %s\n", g_failures == 0 ? "pass" : "fail", g_label.c_str());
+    return g_failures == 0 ? 0 : 1;
+}
