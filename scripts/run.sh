@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the running light.
+# Installs what is missing, builds, and starts the running light. When the port
+# library will simulate the port (no parallel port at 888 here, or
+# PORTIO_BACKEND=sim), the lamp monitor starts beside it and is stopped when
+# the running light ends. Arguments go to the running light.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,8 +11,21 @@ scripts/deps.sh
 cmake -S . -B build/normal -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/normal -j "$(nproc)"
 
-if [ ! -x build/normal/bin/qtx ]; then
+bin=build/normal/bin
+if [ ! -x "$bin/qtx" ]; then
   echo "The running light's window is not built yet; the logic and its tests are (scripts/test.sh)."
+  echo "The lamp monitor is: $bin/portio-monitor (feed it with: $bin/portio-out 0xA5)."
   exit 0
 fi
-exec build/normal/bin/qtx
+
+# The monitor asks the port library's own chooser, with this environment,
+# whether port 888 will be simulated; if not, it says why and exits at once.
+"$bin/portio-monitor" --if-simulated &
+monitor=$!
+stop_monitor() {
+  kill "$monitor" 2>/dev/null && wait "$monitor" 2>/dev/null
+  return 0
+}
+trap stop_monitor EXIT
+trap 'exit 130' INT TERM
+"$bin/qtx" "$@"

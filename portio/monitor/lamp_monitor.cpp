@@ -1,0 +1,148 @@
+#include "lamp_monitor.h"
+
+#include <chrono>
+#include <utility>
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "lamp_row.h"
+#include "port_backend.h"
+#include "sim_port.h"
+
+namespace runlight::ui {
+
+namespace {
+QString hexText(std::uint8_t byte) {
+    return QStringLiteral("0x%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper().replace("0X", "0x");
+}
+
+// "1010 0101"
+QString bitsText(std::uint8_t byte) {
+    QString bits = QStringLiteral("%1").arg(byte, 8, 2, QLatin1Char('0'));
+    return bits.left(4) + QLatin1Char(' ') + bits.right(4);
+}
+}  // namespace
+
+LampMonitor::LampMonitor(std::uint16_t address, std::string folder, QWidget* parent)
+    : QWidget(parent), m_address(address), m_folder(std::move(folder)) {
+    setObjectName("LampMonitor");
+    setWindowTitle(QStringLiteral("Lamp monitor – %1")
+                       .arg(QString::fromStdString(portio::portLabel(address))));
+    setAutoFillBackground(true);
+    QPalette shade = palette();
+    shade.setColor(QPalette::Window, QColor(24, 26, 31));
+    shade.setColor(QPalette::WindowText, QColor(215, 218, 226));
+    setPalette(shade);
+
+    auto* title = new QLabel(
+        QStringLiteral("%1 · simulated").arg(QString::fromStdString(portio::portLabel(address))),
+        this);
+    title->setObjectName("portLabel");
+    title->setStyleSheet("color: #8c92a0; font-size: 13px;");
+
+    m_statusLabel = new QLabel(this);
+    m_statusLabel->setObjectName("statusLabel");
+    m_statusLabel->setWordWrap(true);
+    m_statusLabel->setStyleSheet("color: #ff8a70; font-size: 12px;");
+    m_statusLabel->hide();
+
+    m_lamps = new LampRow(this);
+
+    m_byteLabel = new QLabel(this);
+    m_byteLabel->setObjectName("byteLabel");
+    m_byteLabel->setStyleSheet(
+        "color: #ffc46b; font-family: monospace; font-size: 30px; font-weight: bold;");
+    m_bitsLabel = new QLabel(this);
+    m_bitsLabel->setObjectName("bitsLabel");
+    m_bitsLabel->setStyleSheet("color: #8c92a0; font-family: monospace; font-size: 16px;");
+
+    auto* readout = new QHBoxLayout;
+    readout->addStretch();
+    readout->addWidget(m_byteLabel);
+    readout->addSpacing(18);
+    readout->addWidget(m_bitsLabel);
+    readout->addStretch();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(16, 10, 16, 12);
+    layout->addWidget(title);
+    layout->addWidget(m_statusLabel);
+    layout->addWidget(m_lamps, 1);
+    layout->addLayout(readout);
+
+    showByte(0);
+    m_retryTimer = new QTimer(this);
+    m_retryTimer->setObjectName("retryTimer");
+    connect(m_retryTimer, &QTimer::timeout, this, &LampMonitor::refresh);
+    refresh();
+    if (!m_port) {
+        m_retryTimer->start(kRetryMs);
+    }
+}
+
+LampMonitor::~LampMonitor() {
+    m_stopping = true;
+    if (m_watcher.joinable()) {
+        m_port->wakeWatchers();
+        m_watcher.join();
+    }
+}
+
+void LampMonitor::startWatching() {
+    m_retryTimer->stop();
+    m_watcher = std::thread([this] { watch(); });
+}
+
+void LampMonitor::watch() {
+    std::uint32_t seen = m_port->state();
+    while (!m_stopping) {
+        const std::uint32_t now = m_port->waitForChange(seen, kIdleWakeMs);
+        if (now == seen || m_stopping) {
+            continue;
+        }
+        seen = now;
+        // Queued to the window thread; dropped if the window is gone by then.
+        QMetaObject::invokeMethod(
+            this, [this] { refresh(); }, Qt::QueuedConnection);
+        // What is written meanwhile is seen by the next look, a frame later.
+        std::this_thread::sleep_for(std::chrono::milliseconds(kFramePeriodMs));
+    }
+}
+
+bool LampMonitor::refresh() {
+    if (!m_port) {
+        // Not there yet (or not usable): try again at every look, and say why.
+        std::string error;
+        m_port = portio::SimPort::open(m_address, m_folder, error);
+        if (!m_port) {
+            m_statusLabel->setText(QString::fromStdString(error));
+            m_statusLabel->show();
+            return false;
+        }
+        m_statusLabel->hide();
+        startWatching();
+    }
+    const std::uint32_t state = m_port->state();
+    if (m_shownOnce && state == m_lastState) {
+        return false;
+    }
+    m_lastState = state;
+    m_shownOnce = true;
+    showByte(portio::SimPort::byteOf(state));
+    return true;
+}
+
+std::uint8_t LampMonitor::byte() const {
+    return m_lamps->byte();
+}
+
+void LampMonitor::showByte(std::uint8_t byte) {
+    m_lamps->setByte(byte);
+    m_byteLabel->setText(hexText(byte));
+    m_bitsLabel->setText(bitsText(byte));
+}
+
+}  // namespace runlight::ui

@@ -1,0 +1,84 @@
+// portio-monitor: the lamps of one simulated port in a window.
+//
+//   portio-monitor [--port N] [--if-simulated]
+//
+// --port N        the port to show (default 888, 0x378); decimal or 0x..
+// --if-simulated  start only if the port library would use the simulated
+//                 port for it in this environment (PORTIO_BACKEND,
+//                 PORTIO_DEVICE, the machine's ports); otherwise say why not
+//                 and exit 0. The run command starts the monitor so.
+
+#include <signal.h>
+#include <sys/signalfd.h>
+
+#include <cstdio>
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QSocketNotifier>
+
+#include "lamp_monitor.h"
+#include "port_backend.h"
+#include "port_chooser.h"
+#include "sim_port.h"
+
+int main(int argc, char** argv) {
+    // The run command stops the monitor with SIGTERM. Taken from a signalfd in
+    // the event loop, it ends the program normally, so the monitor's watcher
+    // leaves the port's watcher count as it found it. Blocked before Qt makes
+    // any thread, so that no thread takes them the default way.
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (const int stop : {SIGTERM, SIGINT, SIGHUP}) {
+        sigaddset(&stops, stop);
+    }
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    const int stopFd = signalfd(-1, &stops, SFD_CLOEXEC);
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("portio-monitor");
+    QSocketNotifier stopNotifier(stopFd, QSocketNotifier::Read);
+    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, &QApplication::quit);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Shows the eight lamps of a simulated parallel port.");
+    parser.addHelpOption();
+    const QCommandLineOption portOption("port", "The port to show (default 888).", "N", "888");
+    const QCommandLineOption ifSimulated("if-simulated",
+                                         "Start only if the port library would simulate the port.");
+    parser.addOption(portOption);
+    parser.addOption(ifSimulated);
+    parser.process(app);
+
+    bool ok = false;
+    const int port = parser.value(portOption).toInt(&ok, 0);
+    if (!ok || port < -32768 || port > 65535) {
+        std::fprintf(stderr, "portio-monitor: --port wants an address 0..65535\n");
+        return 2;
+    }
+    const auto address = static_cast<std::uint16_t>(port);
+    const auto settings = runlight::portio::Settings::fromEnvironment();
+
+    if (parser.isSet(ifSimulated)) {
+        const auto choice = runlight::portio::choose(address, settings);
+        if (choice.kind != runlight::portio::Choice::Kind::Sim) {
+            std::fprintf(stderr, "portio-monitor: %s is not simulated here (%s); not starting\n",
+                         runlight::portio::portLabel(address).c_str(),
+                         choice.kind == runlight::portio::Choice::Kind::Parport
+                             ? ("real port " + choice.parport.device).c_str()
+                             : choice.error.c_str());
+            return 0;
+        }
+    }
+
+    std::string error;
+    const std::string folder =
+        runlight::portio::simFolder(settings.runtimeDir, settings.tmpDir, error);
+    if (folder.empty()) {
+        std::fprintf(stderr, "portio-monitor: %s\n", error.c_str());
+        return 1;
+    }
+    runlight::ui::LampMonitor monitor(address, folder);
+    monitor.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,113 @@
+// The lamp monitor, offscreen: what another process writes to the simulated
+// port shows in its lamps and its hex readout at the next look. The frame
+// timer is never waited for: the test calls refresh() as the timer would.
+
+#include "lamp_monitor.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <gtest/gtest.h>
+
+#include "lamp_row.h"
+#include "sim_port.h"
+#include "temp_folder.h"
+
+namespace runlight::ui {
+namespace {
+
+using runlight::testing::TempFolder;
+
+// Writes bytes to the simulated port 888 under `runtimeDir` from another process.
+void writeFromAnotherProcess(const TempFolder& runtimeDir, const QStringList& bytes) {
+    QProcess tool;
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("PORTIO_BACKEND", "sim");
+    environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtimeDir.path()));
+    tool.setProcessEnvironment(environment);
+    tool.start(PORTIO_OUT_PATH, bytes);
+    ASSERT_TRUE(tool.waitForFinished(-1));
+    ASSERT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+}
+
+std::string folderIn(const TempFolder& runtimeDir) {
+    std::string error;
+    return portio::simFolder(runtimeDir.path(), "", error);
+}
+
+QString labelText(const LampMonitor& monitor, const char* name) {
+    const auto* label = monitor.findChild<QLabel*>(name);
+    return label != nullptr ? label->text() : QString("<no %1>").arg(name);
+}
+
+// How bright each lamp (D0..D7) is drawn: the sum of its centre pixel's channels.
+std::array<int, 8> lampBrightness(LampRow& lamps) {
+    const QImage image = lamps.grab().toImage();
+    std::array<int, 8> brightness{};
+    for (int line = 0; line < 8; ++line) {
+        const QColor pixel = image.pixelColor(lamps.lampCentre(line).toPoint());
+        brightness.at(static_cast<std::size_t>(line)) = pixel.red() + pixel.green() + pixel.blue();
+    }
+    return brightness;
+}
+
+TEST(LampMonitor, ShowsAByteWrittenByAnotherProcessAtTheNextLook) {
+    TempFolder runtime;
+    LampMonitor monitor(888, folderIn(runtime));
+    monitor.resize(600, 220);
+    EXPECT_EQ(monitor.byte(), 0);
+    EXPECT_EQ(labelText(monitor, "byteLabel"), "0x00");
+    EXPECT_FALSE(monitor.refresh()) << "nothing written yet";
+
+    writeFromAnotherProcess(runtime, {"0xA5"});
+    EXPECT_TRUE(monitor.refresh());
+    EXPECT_EQ(monitor.byte(), 0xA5);
+    EXPECT_EQ(labelText(monitor, "byteLabel"), "0xA5");
+    EXPECT_EQ(labelText(monitor, "bitsLabel"), "1010 0101");
+    EXPECT_FALSE(monitor.refresh()) << "no change, nothing to show";
+
+    const auto brightness = lampBrightness(monitor.lamps());
+    const int dimmestLit = std::min({brightness[0], brightness[2], brightness[5], brightness[7]});
+    const int brightestDark =
+        std::max({brightness[1], brightness[3], brightness[4], brightness[6]});
+    EXPECT_GT(dimmestLit, brightestDark + 150) << "lit lamps D7 D5 D2 D0 must stand out";
+    EXPECT_LT(monitor.lamps().lampCentre(7).x(), monitor.lamps().lampCentre(0).x())
+        << "D7 sits on the left";
+
+    writeFromAnotherProcess(runtime, {"0x0F", "0x0F"});
+    EXPECT_TRUE(monitor.refresh());
+    EXPECT_EQ(monitor.byte(), 0x0F);
+    const auto after = lampBrightness(monitor.lamps());
+    EXPECT_GT(after[0], after[7] + 150) << "D0 lit, D7 dark now";
+}
+
+TEST(LampMonitor, StartsAfterTheRunningLightAndWaitsForAMissingFolder) {
+    TempFolder runtime;
+    writeFromAnotherProcess(runtime, {"0x81"});
+    LampMonitor late(888, folderIn(runtime));
+    EXPECT_EQ(late.byte(), 0x81) << "shows the byte already there at once";
+
+    TempFolder other;
+    LampMonitor early(888, other / "portio");  // before anyone made the folder
+    EXPECT_FALSE(early.refresh());
+    EXPECT_FALSE(labelText(early, "statusLabel").isEmpty()) << "says why it shows nothing";
+    writeFromAnotherProcess(other, {"0x42"});
+    EXPECT_TRUE(early.refresh());
+    EXPECT_EQ(early.byte(), 0x42);
+    EXPECT_TRUE(early.findChild<QLabel*>("statusLabel")->isHidden());
+}
+
+}  // namespace
+}  // namespace runlight::ui
+
+int main(int argc, char** argv) {
+    // Also when listing the tests at build time, where no display is asked for.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

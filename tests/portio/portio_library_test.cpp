@@ -1,0 +1,146 @@
+// The built libportio.so.1 as the running light uses it: loaded by name
+// through the program's own binding code, its START and ticks landing in the
+// simulated port and the trace; and what loading and unloading it does.
+// Each test points the library at a fresh folder of its own.
+
+#include <dlfcn.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "dynamic_library.h"
+#include "fake_window.h"
+#include "port_library.h"
+#include "step_sequencer.h"
+#include "temp_folder.h"
+
+namespace runlight {
+namespace {
+
+using testing::FakeWindow;
+using testing::fileLines;
+using ::testing::HasSubstr;
+using testing::TempFolder;
+
+class PortioLibrary : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("PORTIO_BACKEND", "sim", 1);
+        ::setenv("XDG_RUNTIME_DIR", m_runtime.path().c_str(), 1);
+        ::setenv("PORTIO_TRACE", tracePath().c_str(), 1);
+        ::unsetenv("PORTIO_DEVICE");
+    }
+
+    std::string tracePath() const { return m_runtime / "trace.txt"; }
+
+    // The simulated port 888 as another program sees it: the shared file.
+    int simulatedByte() const {
+        std::ifstream file(m_runtime / "portio/port-888", std::ios::binary);
+        char bytes[16] = {};
+        if (!file.read(bytes, sizeof bytes)) {
+            return -1;
+        }
+        EXPECT_EQ(std::string(bytes, 8), "portio1\n");
+        return static_cast<unsigned char>(bytes[8]);
+    }
+
+    // The trace's lines without their times: "888 165".
+    std::vector<std::string> tracedWrites() const {
+        std::vector<std::string> writes;
+        for (const auto& line : fileLines(tracePath())) {
+            writes.push_back(line.substr(line.find(' ') + 1));
+        }
+        return writes;
+    }
+
+    TempFolder m_runtime;
+};
+
+// Looks up an export of an already loaded library.
+template <typename Fn>
+Fn exported(void* handle, const char* name) {
+    std::string error;
+    auto* address = dynlib::symbol(handle, name, error);
+    EXPECT_NE(address, nullptr) << error;
+    return reinterpret_cast<Fn>(address);
+}
+
+TEST_F(PortioLibrary, StartAndTicksOfTheRunningLightLandInTheSimulatedPortAndTheTrace) {
+    FakeWindow window;
+    PortLibrary library;  // libportio.so.1, by name, as the program binds it
+    StepSequencer seq{window, library};
+    window.onSpeedChange = [&] { seq.VScroll1_Change(); };
+    seq.Form_Load();
+    window.enableOnly({1, 3});
+    window.setStepByte(0, 0xA5);
+    window.setStepByte(2, 0x3C);
+
+    seq.Start_Stop_Click();
+    ASSERT_TRUE(library.isBound()) << (window.reports.empty() ? "" : window.reports.front());
+    EXPECT_EQ(simulatedByte(), 0);
+    seq.Timer1_Timer();
+    EXPECT_EQ(simulatedByte(), 0xA5);
+    seq.Timer1_Timer();
+    EXPECT_EQ(simulatedByte(), 0x3C);
+    EXPECT_TRUE(window.reports.empty());
+
+    std::string error;
+    void* handle = dynlib::open(kPortLibraryName, error);  // the same loaded library
+    ASSERT_NE(handle, nullptr) << error;
+    EXPECT_EQ(exported<std::uint8_t (*)(std::int16_t)>(handle, "PortIn")(888), 0x3C);
+    dynlib::close(handle);
+
+    EXPECT_EQ(tracedWrites(), (std::vector<std::string>{"888 0", "888 165", "888 60"}));
+}
+
+TEST_F(PortioLibrary, LoadingDoesNothingAndUnloadingDropsTheLibraryWhole) {
+    std::string error;
+    void* handle = dynlib::open(kPortLibraryName, error);
+    ASSERT_NE(handle, nullptr) << error;
+    EXPECT_FALSE(std::filesystem::exists(m_runtime / "portio")) << "nothing before the first call";
+    EXPECT_FALSE(std::filesystem::exists(tracePath()));
+
+    auto portOut = exported<void (*)(std::int16_t, std::uint8_t)>(handle, "PortOut");
+    auto lastError = exported<const char* (*)()>(handle, "PortLastError");
+    EXPECT_STREQ(lastError(), "") << "no report before the first call";
+    portOut(888, 1);
+    EXPECT_STREQ(lastError(), "");
+    ::setenv("PORTIO_BACKEND", "nonsense", 1);
+    portOut(888, 2);
+    EXPECT_STREQ(lastError(), "") << "the settings are read once, at the first call";
+    dynlib::close(handle);
+    EXPECT_EQ(::dlopen(kPortLibraryName, RTLD_NOW | RTLD_NOLOAD), nullptr)
+        << "still loaded after dlclose: its ports would stay claimed";
+
+    handle = dynlib::open(kPortLibraryName, error);
+    ASSERT_NE(handle, nullptr) << error;
+    portOut = exported<void (*)(std::int16_t, std::uint8_t)>(handle, "PortOut");
+    lastError = exported<const char* (*)()>(handle, "PortLastError");
+    portOut(888, 3);
+    EXPECT_THAT(lastError(), HasSubstr("PORTIO_BACKEND=nonsense"));
+    EXPECT_EQ(simulatedByte(), 2);
+    dynlib::close(handle);
+}
+
+TEST_F(PortioLibrary, AFailedWriteReachesTheRunningLightWithThePortAndTheReason) {
+    ::setenv("PORTIO_BACKEND", "parport", 1);
+    ::setenv("PORTIO_DEVICE", (m_runtime / "no-such-parport0").c_str(), 1);
+    FakeWindow window;
+    PortLibrary library;
+    StepSequencer seq{window, library};
+    seq.Form_Load();
+    seq.Start_Stop_Click();
+    EXPECT_FALSE(seq.running());
+    ASSERT_EQ(window.reports.size(), 1u);
+    EXPECT_THAT(window.reports[0], HasSubstr("port 888 (0x378)"));
+    EXPECT_THAT(window.reports[0], HasSubstr("no-such-parport0"));
+    EXPECT_THAT(window.reports[0], HasSubstr("No such file or directory"));
+    EXPECT_EQ(simulatedByte(), -1) << "never a quiet switch to the simulated port";
+}
+
+}  // namespace
+}  // namespace runlight
