@@ -7,6 +7,7 @@ packages=(
   g++ cmake make pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  fonts-dejavu-core fonts-dejavu-extra
 )
 packages+=("$@")
 

@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QScreen>
 #include <QSocketNotifier>
 
 #include "lamp_monitor.h"
@@ -79,6 +80,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     runlight::ui::LampMonitor monitor(address, folder);
+    // Beside the running light, whose window opens at (270, 235), where the
+    // screen has room for both; elsewhere the window manager decides.
+    monitor.adjustSize();
+    const QRect screen = monitor.screen()->availableGeometry();
+    constexpr int kBesideRunningLight = 750;
+    if (screen.width() >= kBesideRunningLight + monitor.width()) {
+        monitor.move(screen.left() + kBesideRunningLight, screen.top() + 235);
+    }
     monitor.show();
     return QApplication::exec();
 }
