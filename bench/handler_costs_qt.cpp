@@ -103,9 +103,10 @@ BENCHMARK(BM_Timer1Timer_QtWindowWithRepaint)
     ->ReportAggregatesOnly(true);
 
 // WritePort through libportio.so.1 on its simulated port; trace:1 with
-// PORTIO_TRACE set. The library reads its settings at its first write and
-// stays loaded until the process ends, so the traced case loads a copy of it
-// from this run's folder: a second, separate instance that reads them afresh.
+// PORTIO_TRACE set. The library reads its settings once, at its first write
+// after it is loaded, so the traced case loads a copy of it from this run's
+// folder: a separate instance that reads them afresh, whether or not the
+// untraced one was unloaded in between.
 void BM_WritePort_SimulatedPort(benchmark::State& state) {
     const bool traced = state.range(0) != 0;
     const QString traceFile = g_folder + QStringLiteral("/trace");
