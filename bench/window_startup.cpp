@@ -82,14 +82,15 @@ int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
     qputenv("QT_QPA_PLATFORM", qEnvironmentVariable("QT_QPA_PLATFORM", "offscreen").toUtf8());
 
+    // Nothing is written to a port here, but keep any port state of this
+    // run out of the user's own folder all the same.
+    QTemporaryDir folder{QDir::tempPath() + "/window_startup-XXXXXX"};  // mode 0700
+    qputenv("PORTIO_BACKEND", "sim");
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder.path()));
+
     const auto appStart = Clock::now();
     runlight::ui::Application app(argc, argv);
     const double appMs = msSince(appStart);
-    // Nothing is written to a port here, but keep any port state of this
-    // run out of the user's own folder all the same.
-    QTemporaryDir folder{QDir::tempPath() + "/window_startup-XXXXXX"};
-    qputenv("PORTIO_BACKEND", "sim");
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder.path()));
 
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
