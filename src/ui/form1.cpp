@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
@@ -17,6 +18,7 @@
 #include "design.h"
 #include "dialog.h"
 #include "error_report.h"
+#include "timer_waker.h"
 #include "value_box.h"
 #include "window_colour.h"
 
@@ -115,18 +117,58 @@ Form1::Form1(PortSink& port, QWidget* parent) : QMainWindow(parent), m_sequencer
     m_timer1 = new QTimer(this);
     m_timer1->setObjectName(QStringLiteral("Timer1"));
     m_timer1->setTimerType(Qt::PreciseTimer);
-    m_tick = connect(m_timer1, &QTimer::timeout, this, [this] { m_sequencer.Timer1_Timer(); });
+    m_frameTimer = new QTimer(this);
+    m_frameTimer->setObjectName(QStringLiteral("frameTimer"));
+    m_frameTimer->setSingleShot(true);
+    connect(m_frameTimer, &QTimer::timeout, this, &Form1::drawPendingFrame);
+    m_waker = new TimerWaker(*m_timer1);
+    m_tick = connect(m_timer1, &QTimer::timeout, this, [this] {
+        m_waker->ticked();
+        m_sequencer.Timer1_Timer();
+        // A frame that has fallen due is drawn right after a step, so that
+        // drawing it never holds up the next step.
+        if (m_frameTimer->isActive() && std::chrono::steady_clock::now() - m_lastPaint >= kFrame) {
+            drawPendingFrame();
+        }
+    });
     connect(m_vScroll1, &QScrollBar::valueChanged, this, [this] { m_sequencer.VScroll1_Change(); });
     connect(m_startStop, &QPushButton::clicked, this, [this] { m_sequencer.Start_Stop_Click(); });
 
     // Load: the timer runs from here on; Form_Load moves the bar to 200,
     // and that change sets the period.
     m_timer1->start(kTimerDesignPeriod);
+    m_waker->started();
     m_sequencer.Form_Load();
     m_startStop->setFocus();
 }
 
 Form1::~Form1() = default;
+
+bool Form1::event(QEvent* event) {
+    // At 2 ms a step the boxes and the readout change 500 times a second,
+    // far more often than a screen shows a frame. The widgets take every
+    // change at once; the window is drawn at most once a frame, with all the
+    // changes since the last one (Qt keeps them until then). Even when a
+    // frame is due at once, the drawing waits for the changes still queued
+    // (the readout's layout), so that one drawing shows them all.
+    if (event->type() == QEvent::UpdateRequest) {
+        if (!m_frameTimer->isActive()) {
+            const auto sinceLast = std::chrono::steady_clock::now() - m_lastPaint;
+            m_frameTimer->start(sinceLast >= kFrame ? std::chrono::milliseconds(0)
+                                                    : std::chrono::ceil<std::chrono::milliseconds>(
+                                                          kFrame - sinceLast));
+        }
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void Form1::drawPendingFrame() {
+    m_frameTimer->stop();
+    m_lastPaint = std::chrono::steady_clock::now();
+    QEvent request(QEvent::UpdateRequest);  // what Qt would have delivered
+    QMainWindow::event(&request);
+}
 
 void Form1::buildMenu() {
     QMenu* menu = menuBar()->addMenu(QStringLiteral("Névjegy"));
@@ -281,6 +323,7 @@ std::int16_t Form1::speedPosition() const {
 void Form1::setTimerInterval(std::int32_t milliseconds) {
     if (milliseconds <= 0) {
         m_timer1->stop();  // a period of 0 stops the ticks until it changes again
+        m_waker->stopped();
         return;
     }
     if (m_closed) {
@@ -288,6 +331,7 @@ void Form1::setTimerInterval(std::int32_t milliseconds) {
         return;
     }
     m_timer1->start(milliseconds);
+    m_waker->started();
 }
 
 void Form1::clearReadout() {
@@ -315,6 +359,7 @@ void Form1::closeEvent(QCloseEvent* event) {
     // ticks end here, even if the program lives on for an open About dialog.
     m_closed = true;
     m_timer1->stop();
+    m_waker->stopped();
     disconnect(m_tick);
     QMainWindow::closeEvent(event);
 }

@@ -3,6 +3,7 @@
 #include <QMainWindow>
 #include <QMetaObject>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -23,6 +24,7 @@ class PortSink;
 namespace runlight::ui {
 
 class Dialog;
+class TimerWaker;
 class ValueBox;
 
 // The main window: the 16 x 8 channel boxes, the 16 enable boxes, the speed
@@ -57,10 +59,14 @@ public:
     void zorvik_Click(int index);
 
 protected:
+    // Draws the window at most once a frame (see form1.cpp).
+    bool event(QEvent* event) override;
     // Closing runs no handler of the program's own; it only ends the ticks.
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Draws at once what updates since the last frame left pending.
+    void drawPendingFrame();
     void buildMenu();
     void buildControls(QWidget* client);
     void buildStepRows(QWidget* client);
@@ -76,6 +82,10 @@ private:
     QListWidget* m_list1 = nullptr;
     QScrollBar* m_vScroll1 = nullptr;
     QTimer* m_timer1 = nullptr;
+    TimerWaker* m_waker = nullptr;  // wakes the event loop when Timer1 falls due
+    static constexpr std::chrono::milliseconds kFrame{16};  // a frame of a 60 Hz screen
+    QTimer* m_frameTimer = nullptr;  // draws what a too-early update left pending
+    std::chrono::steady_clock::time_point m_lastPaint{};
     QMetaObject::Connection m_tick;
     bool m_closed = false;
     // No Qt parent: it has no owner, and outlives this window's close.

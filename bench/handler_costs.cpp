@@ -1,0 +1,75 @@
+// What one event costs the user-interface thread, without Qt: a tick of the
+// step timer on the in-memory window, and the readout of one byte. The Qt
+// window's tick and the port library's write are in handler_costs_qt.cpp.
+//
+// Run: build/normal/bin/handler_costs  (mean, median, spread of 9 repetitions)
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+
+#include "fake_window.h"
+#include "module1.h"
+#include "pattern_readout.h"
+#include "port_sink.h"
+#include "step_sequencer.h"
+
+namespace {
+
+using runlight::Box;
+using runlight::testing::FakeWindow;
+
+constexpr int kRepetitions = 9;
+
+// Takes every byte and keeps only the last, so the port costs nothing and
+// holds no memory however many iterations run.
+class DiscardingPort final : public runlight::PortSink {
+public:
+    void out(std::int16_t, std::uint8_t value) override {
+        m_last = value;
+        benchmark::DoNotOptimize(m_last);
+    }
+
+private:
+    std::uint8_t m_last = 0;
+};
+
+// Sixteen different non-zero bytes, one per step, every step enabled.
+void programAllSteps(FakeWindow& window) {
+    for (int step = 0; step < 16; ++step) {
+        window.setStepByte(step, 0x11 * ((step % 15) + 1) ^ (step == 15 ? 0x80 : 0));
+        window.enables.at(static_cast<std::size_t>(step)) = Box::Checked;
+    }
+}
+
+void BM_Timer1Timer_InMemoryWindow(benchmark::State& state) {
+    FakeWindow window;
+    DiscardingPort port;
+    runlight::StepSequencer seq{window, port};
+    window.onSpeedChange = [&seq] { seq.VScroll1_Change(); };
+    seq.Form_Load();
+    programAllSteps(window);
+    seq.Start_Stop_Click();
+    for (auto _ : state) {
+        seq.Timer1_Timer();
+    }
+    benchmark::DoNotOptimize(window.readout);
+}
+BENCHMARK(BM_Timer1Timer_InMemoryWindow)->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
+
+void BM_ShowPattern(benchmark::State& state) {
+    FakeWindow window;
+    DiscardingPort port;
+    runlight::Module1 module{port};
+    runlight::PatternReadout readout{window, module};
+    int value = 0;
+    for (auto _ : state) {
+        module.OutValue = value;
+        value = (value + 37) & 0xFF;  // every byte, one- and two-digit hex alike
+        readout.ShowPattern();
+    }
+    benchmark::DoNotOptimize(window.readout);
+}
+BENCHMARK(BM_ShowPattern)->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
+
+}  // namespace

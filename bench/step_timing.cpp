@@ -1,0 +1,340 @@
+// How precisely the running light steps: the real main window (offscreen),
+// the real port library on its simulated port with its trace on, all sixteen
+// steps enabled with sixteen different bytes, START clicked and the speed set
+// on the scroll bar as a user does, and the real event loop with the real
+// step timer. The trace's time stamps give the achieved intervals.
+//
+// Run: build/normal/bin/step_timing [--keep-trace FILE] [PERIOD_MS:STEPS ...]
+//   default 2:2000 20:500 200:100 (about 40 s). Prints a table and one
+//   "period_ms=... steps=..." line per period; exits 1 if any step came out
+//   of order, 2 if the run could not be made. --keep-trace copies the port
+//   library's trace to FILE at the end.
+
+#include <QAbstractSlider>
+#include <QCheckBox>
+#include <QDir>
+#include <QEventLoop>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "application.h"
+#include "dynamic_library.h"
+#include "form1.h"
+#include "port_library.h"
+#include "timing_stats.h"
+
+namespace {
+
+using runlight::bench::IntervalSummary;
+using runlight::bench::TraceWrite;
+using Clock = std::chrono::steady_clock;
+
+struct Request {
+    int periodMs = 0;
+    std::size_t steps = 0;  // intervals to measure at least
+};
+
+struct Result {
+    Request request;
+    IntervalSummary summary;
+    std::size_t cycleBreaks = 0;
+    double cpuPercent = 0;
+    double rssMiB = 0;
+};
+
+[[noreturn]] void fail(const std::string& message) {
+    std::fprintf(stderr, "step_timing: %s\n", message.c_str());
+    std::fflush(stderr);
+    std::_Exit(2);
+}
+
+struct Options {
+    std::vector<Request> requests;
+    std::string keepTrace;  // empty: the trace goes with the run's folder
+};
+
+Options optionsFrom(int argc, char** argv) {
+    Options options;
+    auto& requests = options.requests;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--keep-trace" && i + 1 < argc) {
+            options.keepTrace = argv[++i];
+            continue;
+        }
+        Request request;
+        unsigned long steps = 0;
+        if (std::sscanf(argv[i], "%d:%lu", &request.periodMs, &steps) != 2 ||
+            request.periodMs < 2 || request.periodMs > 800 || steps < 2) {
+            fail(std::string("not PERIOD_MS:STEPS with a period of 2..800 ms: ") + argv[i]);
+        }
+        request.steps = steps;
+        requests.push_back(request);
+    }
+    if (requests.empty()) {
+        requests = {{2, 2000}, {20, 500}, {200, 100}};
+    }
+    return options;
+}
+
+std::string loadAverage() {
+    std::ifstream file{"/proc/loadavg"};
+    std::string one, five, fifteen;
+    file >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
+template <typename T>
+T* control(QWidget& window, const char* name) {
+    auto* widget = window.findChild<T*>(QString::fromUtf8(name));
+    if (widget == nullptr) {
+        fail(std::string("the main window has no control ") + name);
+    }
+    return widget;
+}
+
+// Sixteen different non-zero bytes (START's 0 marks the beginning of a run).
+std::vector<int> stepBytes() {
+    std::vector<int> bytes;
+    for (int step = 0; step < 16; ++step) {
+        bytes.push_back(step < 15 ? 0x11 * (step + 1) : 0x81);
+    }
+    return bytes;
+}
+
+// Ticks boxes by clicking them, as a user does, until each shows `wanted`.
+void clickTo(QCheckBox* box, bool wanted) {
+    for (int attempt = 0; attempt < 3 && box->isChecked() != wanted; ++attempt) {
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+    }
+    if (box->isChecked() != wanted) {
+        fail("clicking " + box->objectName().toStdString() + " does not tick it");
+    }
+}
+
+void programSteps(QWidget& window, const std::vector<int>& bytes) {
+    for (int step = 0; step < 16; ++step) {
+        for (int channel = 0; channel < 8; ++channel) {
+            const std::string name =
+                "Check" + std::to_string(channel + 1) + "_" + std::to_string(step);
+            clickTo(control<QCheckBox>(window, name.c_str()),
+                    ((bytes[static_cast<std::size_t>(step)] >> (7 - channel)) & 1) != 0);
+        }
+        const std::string enable = "Ch" + std::to_string(9 + step);
+        clickTo(control<QCheckBox>(window, enable.c_str()), true);
+    }
+}
+
+// Moves the speed bar to `ms` with the keyboard, as a user does: Home goes to
+// the lower end, then the arrow keys move one step at a time.
+void setSpeed(QScrollBar* bar, int ms) {
+    bar->setFocus(Qt::TabFocusReason);
+    if (bar->value() == ms) {
+        return;
+    }
+    if (ms < bar->value()) {
+        QTest::keyClick(bar, Qt::Key_Home);
+    }
+    for (int guard = 0; guard < 2000 && bar->value() != ms; ++guard) {
+        const int before = bar->value();
+        QTest::keyClick(bar, ms > before ? Qt::Key_Down : Qt::Key_Up);
+        if (bar->value() == before || (bar->value() > before) != (ms > before)) {
+            fail("the arrow keys do not move the speed bar towards " + std::to_string(ms));
+        }
+    }
+    if (bar->value() != ms) {
+        fail("the speed bar did not reach " + std::to_string(ms));
+    }
+}
+
+std::vector<std::vector<TraceWrite>> readRuns(const std::string& path) {
+    std::ifstream file{path};
+    return runlight::bench::splitRuns(runlight::bench::parseTrace(file));
+}
+
+// Lets the real event loop run for `ms` milliseconds.
+void runEventLoop(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+Result measure(const Request& request, QPushButton* startStop, QScrollBar* bar,
+               const std::string& tracePath, std::size_t runIndex, const std::vector<int>& bytes) {
+    setSpeed(bar, request.periodMs);
+    QCoreApplication::processEvents();
+
+    // Only the time in the event loop counts towards the CPU share; reading
+    // the trace between the slices does not.
+    double cpuSeconds = 0;
+    Clock::duration wall{};
+    QTest::mouseClick(startStop, Qt::LeftButton);  // START
+    // The first step comes at most one period after the click.
+    auto slice = static_cast<int>(request.steps + 2) * request.periodMs + request.periodMs;
+    std::vector<TraceWrite> run;
+    for (int rounds = 0; rounds < 20; ++rounds) {
+        const double cpu0 = runlight::bench::processCpuSeconds();
+        const auto wall0 = Clock::now();
+        runEventLoop(slice);
+        wall += Clock::now() - wall0;
+        cpuSeconds += runlight::bench::processCpuSeconds() - cpu0;
+        const auto runs = readRuns(tracePath);
+        if (runs.size() != runIndex + 1) {
+            fail("START did not write 0 to the port once (runs in the trace: " +
+                 std::to_string(runs.size()) + ")");
+        }
+        run = runs.back();
+        if (run.size() >= request.steps + 1) {
+            break;
+        }
+        slice = static_cast<int>(request.steps + 2 - run.size()) * request.periodMs;
+    }
+    QTest::mouseClick(startStop, Qt::LeftButton);  // STOP
+    if (run.size() < request.steps + 1) {
+        fail("only " + std::to_string(run.size()) + " steps came at " +
+             std::to_string(request.periodMs) + " ms");
+    }
+
+    Result result;
+    result.request = request;
+    result.summary = runlight::bench::summarize(runlight::bench::intervalsMs(run),
+                                                static_cast<double>(request.periodMs));
+    result.cycleBreaks = runlight::bench::countCycleBreaks(run, bytes);
+    result.cpuPercent = 100.0 * cpuSeconds / std::chrono::duration<double>(wall).count();
+    result.rssMiB = runlight::bench::peakRssMiB();
+    return result;
+}
+
+const char* verdict(bool met) {
+    return met ? "met" : "MISSED";
+}
+
+void printTargets(const std::vector<Result>& results) {
+    std::printf("\nTargets:\n");
+    for (const auto& r : results) {
+        const auto& s = r.summary;
+        const double period = r.request.periodMs;
+        if (r.request.periodMs == 2) {
+            const double latePct = 100.0 * static_cast<double>(s.late) /
+                                   static_cast<double>(std::max<std::size_t>(s.steps, 1));
+            std::printf("  2 ms: median %.3f ms within 1 %% of 2 ms: %s\n", s.medianMs,
+                        verdict(std::abs(s.medianMs - period) <= 0.01 * period));
+            std::printf("  2 ms: p99 %.3f ms <= 2.25 ms: %s\n", s.p99Ms, verdict(s.p99Ms <= 2.25));
+            std::printf("  2 ms: late %.2f %% < 1 %%: %s\n", latePct, verdict(latePct < 1.0));
+            std::printf("  2 ms: CPU %.2f %% of a core < 3 %%: %s\n", r.cpuPercent,
+                        verdict(r.cpuPercent < 3.0));
+        } else if (r.request.periodMs == 200) {
+            std::printf("  200 ms: CPU %.2f %% of a core < 0.5 %%: %s\n", r.cpuPercent,
+                        verdict(r.cpuPercent < 0.5));
+            std::printf("  200 ms: p99 %.3f ms within 1 ms of 200 ms: %s\n", s.p99Ms,
+                        verdict(std::abs(s.p99Ms - period) <= 1.0));
+        }
+    }
+    const double rss = results.empty() ? 0 : results.back().rssMiB;
+    std::printf("  peak resident memory %.1f MiB < 60 MB: %s\n", rss,
+                verdict(rss * 1.048576 < 60.0));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options options = optionsFrom(argc, argv);
+    const auto& requests = options.requests;
+
+    // The port library reads its settings at its first write, so they are
+    // set before anything can load it. The simulated port and the trace live
+    // in a folder of this run only; a user's running light is not touched.
+    qputenv("QT_QPA_PLATFORM", qEnvironmentVariable("QT_QPA_PLATFORM", "offscreen").toUtf8());
+    QTemporaryDir folder{QDir::tempPath() + "/step_timing-XXXXXX"};  // mode 0700
+    if (!folder.isValid()) {
+        fail("cannot make a temporary folder");
+    }
+    const std::string tracePath = (folder.path() + "/trace").toStdString();
+    qputenv("PORTIO_BACKEND", "sim");
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder.path()));
+    qputenv("PORTIO_TRACE", QFile::encodeName(QString::fromStdString(tracePath)));
+    // The program's own application object, so events cost what they cost there.
+    runlight::ui::Application app(argc, argv);
+
+    // A missing library would put up the window's error report and wait for
+    // a user; say so here instead.
+    std::string error;
+    if (void* probe = runlight::dynlib::open(runlight::kPortLibraryName, error)) {
+        runlight::dynlib::close(probe);
+    } else {
+        fail(error);
+    }
+    // Nothing here may wait for a user: give up after two minutes whatever
+    // happens (a report box, a step that never comes).
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [] { fail("gave up after 120 s"); });
+    watchdog.start(120'000);
+
+    const std::string loadBefore = loadAverage();
+    runlight::PortLibrary port;
+    runlight::ui::Form1 window{port};
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window)) {
+        fail("the main window was not shown");
+    }
+    const auto bytes = stepBytes();
+    programSteps(window, bytes);
+    auto* startStop = control<QPushButton>(window, "Start_Stop");
+    auto* bar = control<QScrollBar>(window, "VScroll1");
+
+    std::vector<Result> results;
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        results.push_back(measure(requests[i], startStop, bar, tracePath, i, bytes));
+        if (!app.unexpectedError().isEmpty()) {
+            fail("the window stopped on an error: " + app.unexpectedError().toStdString());
+        }
+    }
+    const std::string loadAfter = loadAverage();
+    if (!options.keepTrace.empty()) {
+        QFile::remove(QString::fromStdString(options.keepTrace));
+        if (!QFile::copy(QString::fromStdString(tracePath),
+                         QString::fromStdString(options.keepTrace))) {
+            fail("cannot copy the trace to " + options.keepTrace);
+        }
+    }
+
+    std::printf(
+        "Step timing: main window offscreen, simulated port, trace on; %d cores; load average "
+        "%s before, %s after\n\n",
+        QThread::idealThreadCount(), loadBefore.c_str(), loadAfter.c_str());
+    std::printf("%9s %6s %9s %8s %8s %8s %8s %5s %7s %8s\n", "period ms", "steps", "median ms",
+                "p5 ms", "p95 ms", "p99 ms", "max ms", "late", "CPU %", "RSS MiB");
+    bool inOrder = true;
+    for (const auto& r : results) {
+        const auto& s = r.summary;
+        std::printf("%9d %6zu %9.3f %8.3f %8.3f %8.3f %8.3f %5zu %7.2f %8.1f\n", r.request.periodMs,
+                    s.steps, s.medianMs, s.p5Ms, s.p95Ms, s.p99Ms, s.maxMs, s.late, r.cpuPercent,
+                    r.rssMiB);
+        if (r.cycleBreaks != 0) {
+            std::printf("  %zu steps out of order at %d ms\n", r.cycleBreaks, r.request.periodMs);
+            inOrder = false;
+        }
+    }
+    printTargets(results);
+    std::printf("\n");
+    for (const auto& r : results) {
+        std::printf("%s\n", runlight::bench::scriptLine(r.request.periodMs, r.summary, r.cpuPercent,
+                                                        r.rssMiB)
+                                .c_str());
+    }
+    std::fflush(stdout);
+    return inOrder ? 0 : 1;
+}
