@@ -5,51 +5,16 @@
 
 #include <gtest/gtest.h>
 
-#include "dynamic_library.h"
 #include "fake_window.h"
 #include "step_sequencer.h"
+#include "test_port_recorder.h"
 
 namespace runlight {
 namespace {
 
 using testing::FakeWindow;
-
-constexpr const char* kRecordingLibrary = "libtestport.so";
-
-// The recorder inside the tests' port library, reached through its own handle.
-class Recorder {
-public:
-    Recorder() {
-        std::string error;
-        m_handle = dynlib::open(kRecordingLibrary, error);
-        if (m_handle == nullptr) {
-            throw std::runtime_error(error);
-        }
-        call<void (*)()>("TestPort_Reset")();
-    }
-    ~Recorder() { dynlib::close(m_handle); }
-    Recorder(const Recorder&) = delete;
-    Recorder& operator=(const Recorder&) = delete;
-
-    std::vector<std::pair<int, int>> writes() {
-        std::vector<std::pair<int, int>> seen;
-        const int count = call<int (*)()>("TestPort_Count")();
-        for (int i = 0; i < count; ++i) {
-            seen.emplace_back(call<int (*)(int)>("TestPort_Port")(i),
-                              call<int (*)(int)>("TestPort_Value")(i));
-        }
-        return seen;
-    }
-    void failWith(const char* report) { call<void (*)(const char*)>("TestPort_FailWith")(report); }
-
-private:
-    template <typename Fn>
-    Fn call(const char* name) {
-        std::string error;
-        return reinterpret_cast<Fn>(dynlib::symbol(m_handle, name, error));
-    }
-    void* m_handle = nullptr;
-};
+using testing::kRecordingLibrary;
+using Recorder = testing::TestPortRecorder;
 
 using Writes = std::vector<std::pair<int, int>>;
 

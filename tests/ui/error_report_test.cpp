@@ -22,7 +22,7 @@ namespace runlight::ui {
 namespace {
 
 using testing::ShownForm1;
-using testing::TestPortRecorder;
+using runlight::testing::TestPortRecorder;
 
 QMessageBox* openReport(Form1& window) {
     for (auto* box : window.findChildren<QMessageBox*>(QStringLiteral("portErrorBox"))) {
@@ -60,7 +60,7 @@ TEST(Form1PortError, MissingLibraryIsReportedAfterTheSequencerStopped) {
 
 TEST(Form1PortError, FailedWriteReportsTheLibrarysOwnReason) {
     TestPortRecorder recorder;
-    PortLibrary library{testing::kRecordingLibrary};
+    PortLibrary library{runlight::testing::kRecordingLibrary};
     ShownForm1 form{library};
     form.box("Ch9")->setCheckState(Qt::Checked);
     form.box("Check1_0")->setCheckState(Qt::Checked);

@@ -26,7 +26,7 @@ namespace {
 
 using testing::Form1Rig;
 using testing::ShownForm1;
-using testing::TestPortRecorder;
+using runlight::testing::TestPortRecorder;
 using Writes = std::vector<std::pair<int, int>>;
 
 QString channelName(int step, int channel) {  // step 1..16, channel 1..8
@@ -170,7 +170,7 @@ TEST(Form1Boxes, GreyedValueIsKeptReadBackAsTwoAndCountsAsOff) {
 
 TEST(Form1Run, StartWritesZeroThenTheComposedBytesThroughThePortLibrary) {
     TestPortRecorder recorder;
-    PortLibrary library{testing::kRecordingLibrary};
+    PortLibrary library{runlight::testing::kRecordingLibrary};
     ShownForm1 form{library};
     // Step 1: channels 1 and 3 (0xA0); step 2: channel 8 (0x01).
     form.clickAtTwips(960 + 120, 600 + 120);

@@ -10,7 +10,7 @@
 
 #include "dynamic_library.h"
 
-namespace runlight::ui::testing {
+namespace runlight::testing {
 
 inline constexpr const char* kRecordingLibrary = "libtestport.so";
 
@@ -57,4 +57,4 @@ private:
     void* m_handle = nullptr;
 };
 
-}  // namespace runlight::ui::testing
+}  // namespace runlight::testing
