@@ -1,6 +1,10 @@
 #pragma once
 
 #include <QCheckBox>
+#include <QPalette>
+#include <QPixmap>
+#include <QStyle>
+#include <vector>
 
 #include "window_ops.h"
 
@@ -18,6 +22,21 @@ public:
 
 protected:
     void nextCheckState() override;
+    // A box that fills its own background (the enable boxes, recoloured at
+    // every step) is drawn from a picture of it as the style last drew it in
+    // the same state, palette and size.
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    struct Drawn {
+        QStyle::State state;
+        QPalette palette;
+        QSize size;
+        qreal pixelRatio;
+        const QStyle* style;
+        QPixmap picture;
+    };
+    std::vector<Drawn> m_drawn;
 };
 
 }  // namespace runlight::ui
