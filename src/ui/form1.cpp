@@ -284,20 +284,17 @@ Box Form1::enableBox(int step) const {
 
 void Form1::setEnableBoxColour(int step, std::uint32_t colour) {
     // Sixteen calls a tick, up to 500 ticks a second: only a real change
-    // touches the widget, and then only its palette.
+    // touches the widget, and then it only takes two colours to paint.
     std::uint32_t& current = m_enableColours.at(at(step));
     if (current == colour) {
         return;
     }
-    ValueBox* box = m_enables.at(at(step));
-    QPalette colours = box->palette();
     const QColor painted = windowColour(colour, palette());
-    colours.setColor(box->backgroundRole(), painted);
     // The box's own square takes a plain colour too: around a 13-pixel box a
     // 17-pixel control shows only a thin rim, too easy to miss at a glance.
     const bool systemColour = (colour & 0x80000000U) != 0;
-    colours.setColor(QPalette::Base, systemColour ? palette().color(QPalette::Base) : painted);
-    box->setPalette(colours);
+    m_enables.at(at(step))->setColours(painted,
+                                       systemColour ? palette().color(QPalette::Base) : painted);
     current = colour;
 }
 

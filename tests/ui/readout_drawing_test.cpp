@@ -137,14 +137,16 @@ struct BoxPair {
         }
         window.show();
     }
-    void paint(const QColor& back, const QColor& base, Qt::CheckState state) {
-        for (QCheckBox* box : {static_cast<QCheckBox*>(&ours), &plain}) {
-            QPalette colours = box->palette();
-            colours.setColor(box->backgroundRole(), back);
-            colours.setColor(QPalette::Base, base);
-            box->setPalette(colours);
-            box->setCheckState(state);
-        }
+    // The enable box takes its colours as Form1 sets them; the plain box
+    // through a palette holding them.
+    void paint(const QColor& back, const QColor& square, Qt::CheckState state) {
+        ours.setColours(back, square);
+        QPalette colours = plain.palette();
+        colours.setColor(plain.backgroundRole(), back);
+        colours.setColor(QPalette::Base, square);
+        plain.setPalette(colours);
+        ours.setCheckState(state);
+        plain.setCheckState(state);
     }
     QWidget window;
     ValueBox ours{&window};
@@ -154,6 +156,7 @@ struct BoxPair {
 TEST(ReadoutDrawing, EnableBoxLooksAsQtDrawsItThroughEveryChange) {
     BoxPair boxes;
     boxes.plain.setTristate(true);
+    EXPECT_EQ(differingPixels(boxes.ours, boxes.plain), 0) << "in the palette's colours";
     const QColor face = boxes.window.palette().color(QPalette::Button);
     const QColor white = boxes.window.palette().color(QPalette::Base);
     // Colours and values as the steps go by, each seen again after others.
