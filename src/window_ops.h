@@ -51,6 +51,12 @@ public:
     // Readout list: empties it / appends one line at its end (UTF-8).
     virtual void clearReadout() = 0;
     virtual void addReadoutLine(std::string_view text) = 0;
+    // Readout list: its lines replaced by the one line `text`, as clearReadout
+    // and addReadoutLine would leave it. A window may do it more cheaply.
+    virtual void replaceReadout(std::string_view text) {
+        clearReadout();
+        addReadoutLine(text);
+    }
 
     // Tells the user that the port could not be written. Called after the
     // sequencer has stopped, with a message naming the library or export, the

@@ -53,8 +53,7 @@ void PatternReadout::ShowPattern() {
     HexText = hexText(m_module.OutValue);
     PadHex(HexText);
     HexToMarks(HexText);
-    m_window.clearReadout();
-    m_window.addReadoutLine(PatternText);
+    m_window.replaceReadout(PatternText);
 }
 
 void PatternReadout::PadHex(std::string& text) {

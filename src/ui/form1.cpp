@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGroupBox>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -18,6 +19,7 @@
 #include "design.h"
 #include "dialog.h"
 #include "error_report.h"
+#include "readout_list.h"
 #include "timer_waker.h"
 #include "value_box.h"
 #include "window_colour.h"
@@ -185,14 +187,9 @@ void Form1::buildControls(QWidget* client) {
     m_label6 = makeLabel(client, "Label6", QStringLiteral("Áll"), twipsRect(1920, 120, 1215, 255));
 
     // Created after Label6, so it is drawn over that label's right-hand part.
-    m_list1 = new QListWidget(client);
+    m_list1 = new ReadoutList(client);
     m_list1->setObjectName(QStringLiteral("List1"));
     m_list1->setGeometry(twipsRect(2640, 120, 855, 255));
-    // One line high: scroll bars would take the place of the line itself.
-    m_list1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_list1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_list1->setTextElideMode(Qt::ElideNone);
-    m_list1->setUniformItemSizes(true);
 
     makeLabel(client, "Label5", QStringLiteral("Lépés"), twipsRect(4800, 0, 975, 255));
     makeLabel(client, "Label4", QStringLiteral("  engedélyezése"), twipsRect(4440, 240, 1215, 255));
@@ -287,20 +284,17 @@ Box Form1::enableBox(int step) const {
 
 void Form1::setEnableBoxColour(int step, std::uint32_t colour) {
     // Sixteen calls a tick, up to 500 ticks a second: only a real change
-    // touches the widget, and then only its palette.
+    // touches the widget, and then it only takes two colours to paint.
     std::uint32_t& current = m_enableColours.at(at(step));
     if (current == colour) {
         return;
     }
-    ValueBox* box = m_enables.at(at(step));
-    QPalette colours = box->palette();
     const QColor painted = windowColour(colour, palette());
-    colours.setColor(box->backgroundRole(), painted);
     // The box's own square takes a plain colour too: around a 13-pixel box a
     // 17-pixel control shows only a thin rim, too easy to miss at a glance.
     const bool systemColour = (colour & 0x80000000U) != 0;
-    colours.setColor(QPalette::Base, systemColour ? palette().color(QPalette::Base) : painted);
-    box->setPalette(colours);
+    m_enables.at(at(step))->setColours(painted,
+                                       systemColour ? palette().color(QPalette::Base) : painted);
     current = colour;
 }
 
@@ -340,6 +334,16 @@ void Form1::clearReadout() {
 
 void Form1::addReadoutLine(std::string_view text) {
     m_list1->addItem(fromUtf8(text));
+}
+
+void Form1::replaceReadout(std::string_view text) {
+    if (m_list1->count() != 1) {
+        WindowOps::replaceReadout(text);
+        return;
+    }
+    // What emptying the list would have reset: no line selected or current.
+    m_list1->selectionModel()->clear();
+    m_list1->item(0)->setText(fromUtf8(text));
 }
 
 void Form1::reportPortError(std::string_view message) {

@@ -50,6 +50,9 @@ public:
     void setTimerInterval(std::int32_t milliseconds) override;
     void clearReadout() override;
     void addReadoutLine(std::string_view text) override;
+    // Changes the one line's text in place when there is one: emptying and
+    // refilling the list would lay it out anew at every step.
+    void replaceReadout(std::string_view text) override;
     // Opens a message box without blocking (the sequencer has stopped).
     void reportPortError(std::string_view message) override;
 
