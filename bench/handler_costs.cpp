@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "discarding_port.h"
 #include "fake_window.h"
 #include "module1.h"
 #include "pattern_readout.h"
@@ -21,18 +22,7 @@ using runlight::testing::FakeWindow;
 
 constexpr int kRepetitions = 9;
 
-// Takes every byte and keeps only the last, so the port costs nothing and
-// holds no memory however many iterations run.
-class DiscardingPort final : public runlight::PortSink {
-public:
-    void out(std::int16_t, std::uint8_t value) override {
-        m_last = value;
-        benchmark::DoNotOptimize(m_last);
-    }
-
-private:
-    std::uint8_t m_last = 0;
-};
+using runlight::bench::DiscardingPort;
 
 // Sixteen different non-zero bytes, one per step, every step enabled.
 void programAllSteps(FakeWindow& window) {

@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "application.h"
+#include "discarding_port.h"
 #include "form1.h"
 #include "module1.h"
 #include "port_library.h"
@@ -30,16 +31,7 @@ constexpr int kRepetitions = 9;
 
 QString g_folder;  // this run's own folder: simulated port and trace
 
-class DiscardingPort final : public runlight::PortSink {
-public:
-    void out(std::int16_t, std::uint8_t value) override {
-        m_last = value;
-        benchmark::DoNotOptimize(m_last);
-    }
-
-private:
-    std::uint8_t m_last = 0;
-};
+using runlight::bench::DiscardingPort;
 
 // The main window, shown, every step enabled with its own byte, running.
 // The speed bar is at its slowest (800 ms) so that the window's own timer
