@@ -59,11 +59,8 @@ void PortLibrary::out(std::int16_t port, std::uint8_t value) {
     if (report == nullptr || *report == '\0') {
         return;
     }
-    // Copy the report before unbinding: its text belongs to the library.
-    std::string message = "Writing " + std::to_string(value) + " to port " + portName(port) +
-                          " through " + m_fileName + " failed: " + report;
-    unbind();
-    throw PortError(message);
+    throw PortError("Writing " + std::to_string(value) + " to port " + portName(port) +
+                    " through " + m_fileName + " failed: " + report);
 }
 
 }  // namespace runlight

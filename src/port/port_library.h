@@ -15,8 +15,10 @@ inline constexpr const char* kPortLibraryName = "libportio.so.1";
 // It is looked up as the system looks up any library: beside the program
 // (through its RPATH), then the usual library path. It binds PortOut and,
 // if the library has it, PortLastError, which it asks after every PortOut.
-// After any failure the binding is dropped, so the next write binds again
-// from the start (a library installed meanwhile is found then).
+// A library or PortOut that cannot be bound is looked for again at the next
+// write (one installed meanwhile is found then). A bound library that reports
+// a failed write stays loaded: it starts that port afresh itself, and what it
+// has learnt (a trace it gave up on, reported once) is not thrown away with it.
 class PortLibrary final : public PortSink {
 public:
     explicit PortLibrary(std::string fileName = kPortLibraryName);

@@ -126,6 +126,26 @@ TEST_F(PortioLibrary, LoadingDoesNothingAndUnloadingDropsTheLibraryWhole) {
     dynlib::close(handle);
 }
 
+TEST_F(PortioLibrary, ATraceThatCannotBeWrittenStopsOnlyTheFirstStart) {
+    ::setenv("PORTIO_TRACE", m_runtime.path().c_str(), 1);  // a folder: no file opens there
+    FakeWindow window;
+    PortLibrary library;
+    StepSequencer seq{window, library};
+    seq.Form_Load();
+    window.enableOnly({1});
+    window.setStepByte(0, 0x81);
+    seq.Start_Stop_Click();
+    EXPECT_FALSE(seq.running());
+    ASSERT_EQ(window.reports.size(), 1u);
+    EXPECT_EQ(simulatedByte(), 0) << "the port is written all the same";
+
+    seq.Start_Stop_Click();
+    seq.Timer1_Timer();
+    EXPECT_TRUE(seq.running()) << (window.reports.size() > 1 ? window.reports.back() : "");
+    EXPECT_EQ(window.reports.size(), 1u) << "reported once, not at every START";
+    EXPECT_EQ(simulatedByte(), 0x81);
+}
+
 TEST_F(PortioLibrary, AFailedWriteReachesTheRunningLightWithThePortAndTheReason) {
     ::setenv("PORTIO_BACKEND", "parport", 1);
     ::setenv("PORTIO_DEVICE", (m_runtime / "no-such-parport0").c_str(), 1);
