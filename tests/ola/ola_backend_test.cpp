@@ -4,6 +4,10 @@
 // own client API.
 
 #include <stdlib.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <utility>
 
 #include <chrono>
 #include <thread>
@@ -148,6 +152,52 @@ TEST_F(OlaBackend, OladMissingOrGoneFailsTheWriteAndTheNextStartConnectsAfresh) 
     ASSERT_NO_THROW(library.out(888, 0)) << "START after olad was started again";
     ASSERT_NO_THROW(library.out(888, 0x81));
     EXPECT_EQ(seen(back, channelsFor(0x81, 255)), channelsFor(0x81, 255));
+}
+
+// portio-out --status, as the README's troubleshooting uses it.
+std::pair<int, std::string> status() {
+    FILE* tool = ::popen(PORTIO_OUT_PATH " --status 2>&1", "r");
+    std::string output;
+    char line[1024];
+    while (tool != nullptr && std::fgets(line, sizeof line, tool) != nullptr) {
+        output += line;
+    }
+    const int code = tool != nullptr ? ::pclose(tool) : -1;
+    return {WIFEXITED(code) ? WEXITSTATUS(code) : -1, output};
+}
+
+TEST_F(OlaBackend, StatusSaysWhatChoseOlaAndWhetherTheUniverseReachesAnOutput) {
+    ::unsetenv("PORTIO_BACKEND");
+    ::unsetenv("PORTIO_OLA_UNIVERSE");
+    ::unsetenv("PORTIO_OLA_CHANNEL");
+    ::unsetenv("PORTIO_OLA_LEVEL");
+    m_config.write("portio/portio.conf", "[port 888]\nbackend = ola\nuniverse = 5\nchannel = 9\n");
+    const std::string file = m_config / "portio/portio.conf";
+    const std::string where = "127.0.0.1:" + std::to_string(m_olad.port());
+
+    auto [code, text] = status();
+    EXPECT_EQ(code, 1);
+    EXPECT_THAT(text, HasSubstr("backend: ola (from " + file + ":2)"));
+    EXPECT_THAT(text, HasSubstr("universe = 5 (from " + file + ":3; PORTIO_OLA_UNIVERSE"));
+    EXPECT_THAT(
+        text, HasSubstr("ola-port = " + std::to_string(m_olad.port()) + " (from PORTIO_OLA_PORT"));
+    EXPECT_THAT(text, HasSubstr("cannot connect to olad on " + where + ": Connection refused"));
+
+    startOlad();
+    std::tie(code, text) = status();
+    EXPECT_EQ(code, 1) << text;
+    EXPECT_THAT(text, HasSubstr("olad answers on " + where +
+                                ", but universe 5 does not exist, so nothing reaches a lamp; "
+                                "patch an output port to it"));
+    OlaTestClient client(m_olad.port());
+    ASSERT_TRUE(client.patchDummyTo(5)) << client.error();
+    std::tie(code, text) = status();
+    EXPECT_EQ(code, 0) << text;
+    EXPECT_THAT(
+        text,
+        HasSubstr("reachable: yes, port 888 (0x378), OLA universe 5: olad answers on " + where +
+                  "; universe 5 (\"Universe 5\") has 1 output port; "
+                  "channels 9..16 at level 255; merge mode LTP"));
 }
 
 }  // namespace
