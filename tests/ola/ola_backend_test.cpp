@@ -7,8 +7,12 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <utility>
+#include <vector>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -152,6 +156,51 @@ TEST_F(OlaBackend, OladMissingOrGoneFailsTheWriteAndTheNextStartConnectsAfresh) 
     ASSERT_NO_THROW(library.out(888, 0)) << "START after olad was started again";
     ASSERT_NO_THROW(library.out(888, 0x81));
     EXPECT_EQ(seen(back, channelsFor(0x81, 255)), channelsFor(0x81, 255));
+}
+
+// Sets the lamps of `universe` through a source of the test's own first, so
+// that START's 0 shows as a change (olad merges LTP: the latest source wins).
+TEST_F(OlaBackend, TheRunningLightPutsStartAndItsStepsOnTheUniverseInOrder) {
+    startOlad();
+    OlaTestClient client(m_olad.port());
+    ASSERT_TRUE(client.patchDummyTo(4)) << client.error();
+    std::mutex mutex;
+    std::vector<int> bytes;  // each change of the eight channels, as a byte
+    UniverseWatcher watcher(m_olad.port(), 4, 1, {},
+                            [&](const UniverseWatcher::Channels& channels, auto) {
+                                int byte = 0;
+                                for (unsigned i = 0; i < 8; ++i) {
+                                    byte |= channels[i] == 255 ? 0x80 >> i : 0;
+                                }
+                                const std::lock_guard lock(mutex);
+                                if (bytes.empty() || bytes.back() != byte) {
+                                    bytes.push_back(byte);
+                                }
+                            });
+    ASSERT_TRUE(watcher.waitFor([](const auto& now) { return now.connected; }, 5000));
+    ola::DmxBuffer lit;
+    lit.SetRangeToValue(0, 255, 512);
+    client.send(4, lit);
+    watcher.waitFor([](const auto& now) { return now.channels[0] == 255; }, 5000);
+
+    // qtx as the install test drives it: the qtxdriver plugin sets steps 1
+    // (byte 129) and 5 (byte 16), presses START and ticks four times.
+    ::setenv("PORTIO_OLA_UNIVERSE", "4", 1);
+    ::setenv("PORTIO_OLA_CHANNEL", "1", 1);
+    ::setenv("PORTIO_OLA_LEVEL", "255", 1);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ::setenv("QT_PLUGIN_PATH", QTX_DRIVER_PLUGINS, 1);
+    ::setenv("QT_QPA_GENERIC_PLUGINS", "qtxdriver", 1);
+    const int status = std::system(QTX_PATH " >/dev/null");
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "qtx ended with " << status;
+
+    const std::vector<int> expected{255, 0, 129, 16, 129, 16};
+    watcher.waitFor([](const auto& now) { return now.channels[0] == 0 && now.channels[3] == 255; },
+                    5000);
+    const std::lock_guard lock(mutex);
+    auto seen = bytes;  // from the lamps the test lit, on
+    seen.erase(seen.begin(), std::find(seen.begin(), seen.end(), 255));
+    EXPECT_EQ(seen, expected);
 }
 
 // portio-out --status, as the README's troubleshooting uses it.
