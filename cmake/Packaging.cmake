@@ -5,6 +5,12 @@
 
 include(GNUInstallDirs)
 
+# Two Debian packages, from CPack components: qtx (everything below without
+# a component of its own) and, where the OLA back end is built, qtx-ola (the
+# module libportio-ola.so.1, which brings libola). The base package depends
+# on no OLA library.
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME qtx)
+
 # One name for the program on the desktop: the .desktop file, the icon and the
 # AppStream metainfo all carry it.
 set(RUNLIGHT_APP_ID io.github.runlight.qtx)
@@ -19,6 +25,11 @@ if(TARGET portio)
   install(TARGETS portio
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/portio/portio.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+endif()
+
+if(TARGET portio-ola)
+  # Beside libportio.so.1, where the port library looks for it first.
+  install(TARGETS portio-ola LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT ola)
 endif()
 
 # The monitor and portio-out carry the port library's code linked in, so they
@@ -75,4 +86,25 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # it Qt runs through XWayland just as well.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS qt6-wayland)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL qtx)
+set(CPACK_DEBIAN_QTX_PACKAGE_NAME qtx)
+set(CPACK_DEBIAN_QTX_FILE_NAME DEB-DEFAULT)
+set(CPACK_COMPONENT_QTX_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n${CPACK_PACKAGE_DESCRIPTION}")
+if(TARGET portio-ola)
+  list(APPEND CPACK_COMPONENTS_ALL ola)
+  set(CPACK_DEBIAN_QTX_PACKAGE_SUGGESTS "qt6-wayland, qtx-ola")
+  set(CPACK_DEBIAN_OLA_PACKAGE_NAME qtx-ola)
+  set(CPACK_DEBIAN_OLA_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_OLA_PACKAGE_SECTION electronics)
+  # libola comes from dpkg-shlibdeps; the daemon is what drives the lamps.
+  set(CPACK_DEBIAN_OLA_PACKAGE_DEPENDS "qtx (= ${PROJECT_VERSION})")
+  set(CPACK_DEBIAN_OLA_PACKAGE_RECOMMENDS ola)
+  set(CPACK_COMPONENT_OLA_DESCRIPTION
+    "QTX running light: DMX lamps through OLA\n\
+The port library's OLA back end (libportio-ola.so.1): the running light's\n\
+byte goes to eight DMX channels of an OLA universe, and so to every output\n\
+the Open Lighting Architecture drives (USB-DMX interfaces, Art-Net, sACN).")
+endif()
 include(CPack)
