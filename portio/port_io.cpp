@@ -1,5 +1,6 @@
 #include "port_io.h"
 
+#include <cstdio>
 #include <utility>
 
 #include "parport_device.h"
@@ -46,19 +47,27 @@ PortBackend* PortIo::backendFor(std::uint16_t address) {
 }
 
 void PortIo::traceOut(std::uint16_t address, std::uint8_t data) {
-    if (m_settings.trace.empty() || m_traceGivenUp) {
+    if (m_settings.trace.empty() || m_traceOpenFailed) {
         return;
     }
     std::string error;
     if (!m_trace) {
         m_trace = Trace::open(m_settings.trace, error);
+        if (!m_trace) {
+            m_traceOpenFailed = true;
+            std::fprintf(stderr, "portio: %s; the port is written all the same, without a trace\n",
+                         error.c_str());
+            return;
+        }
     }
-    if (m_trace && m_trace->record(address, data, error)) {
-        return;
+    const Trace::Outcome outcome = m_trace->record(address, data, error);
+    // The first line dropped is told, not every one (the count comes when the
+    // trace closes); that the trace has closed is told when it happens.
+    if (outcome == Trace::Outcome::Closed ||
+        (outcome == Trace::Outcome::Dropped && !m_traceTroubleTold && !error.empty())) {
+        m_traceTroubleTold = true;
+        std::fprintf(stderr, "portio: %s; the port is written all the same\n", error.c_str());
     }
-    m_trace.reset();
-    m_traceGivenUp = true;
-    m_lastError += (m_lastError.empty() ? "" : "; ") + error;
 }
 
 void PortIo::out(std::int16_t port, std::uint8_t data) {
