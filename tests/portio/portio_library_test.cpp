@@ -44,8 +44,8 @@ protected:
         if (!file.read(bytes, sizeof bytes)) {
             return -1;
         }
-        EXPECT_EQ(std::string(bytes, 8), "portio1\n");
-        return static_cast<unsigned char>(bytes[8]);
+        EXPECT_EQ(std::string(bytes, 8), "portio2\n");
+        return static_cast<unsigned char>(bytes[12]);
     }
 
     // The trace's lines without their times: "888 165".
