@@ -5,6 +5,7 @@
 // not is a failure, and everything else is told on standard error.
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -12,7 +13,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -166,6 +169,186 @@ TEST(TraceTrouble, ARegularFileThatTakesPartOfALineIsCutBackToWholeLines) {
     sigset_t pending;
     ::sigpending(&pending);
     EXPECT_EQ(sigismember(&pending, SIGXFSZ), 0);
+}
+
+// --- the simulated port's file -------------------------------------------------
+
+SimPort::State stateOf(const SimPort& port) {
+    SimPort::State state;
+    std::string error;
+    EXPECT_TRUE(port.look(state, error)) << error;
+    return state;
+}
+
+// A file cut to nothing while writer and reader have it mapped: touching the
+// mapping would be SIGBUS. The reader is told, the writer grows it back and
+// its byte lands, and the reader then sees it; a reader asleep on the count
+// is not left asleep.
+TEST(SimFileTrouble, AFileCutShortWhileInUseKillsNobodyAndIsMadeWholeAgain) {
+    TempFolder runtime;
+    std::string error;
+    const std::string folder = simFolder(runtime.path(), "", error);
+    const auto writer = SimPort::open(888, folder, error);
+    const auto reader = SimPort::open(888, folder, error);
+    ASSERT_TRUE(writer && reader) << error;
+    ASSERT_TRUE(writer->write(0x11, error)) << error;
+
+    ASSERT_EQ(::truncate(writer->path().c_str(), 0), 0);
+    SimPort::State state;
+    EXPECT_FALSE(reader->look(state, error));
+    EXPECT_THAT(error, HasSubstr("cut short"));
+    reader->waitForChange(state.count, 60000);  // returns at once: the word is gone
+
+    EXPECT_TRUE(writer->write(0x22, error)) << error;
+    EXPECT_EQ(std::filesystem::file_size(writer->path()), SimPort::kFileSize);
+    EXPECT_EQ(stateOf(*reader).byte, 0x22);
+    std::uint8_t back = 0;
+    EXPECT_TRUE(writer->read(back, error));
+    EXPECT_EQ(back, 0x22);
+}
+
+// The folder removed, then the file replaced by another: within a check
+// period the writer is writing into the file that the path names again, so
+// that a reader opening the port afresh (as the monitor does) meets it.
+TEST(SimFileTrouble, AWriterFollowsARemovedFolderAndAReplacedFile) {
+    TempFolder runtime;
+    std::string error;
+    const std::string folder = simFolder(runtime.path(), "", error);
+    const auto writer = SimPort::open(888, folder, error);
+    ASSERT_TRUE(writer) << error;
+    ASSERT_TRUE(writer->write(0x01, error));
+    const auto afterAPeriod = [] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(SimPort::kCheckPeriodMs + 30));
+    };
+
+    std::filesystem::remove_all(folder);
+    afterAPeriod();
+    ASSERT_TRUE(writer->write(0x5A, error)) << error;
+    auto reader = SimPort::open(888, folder, error);
+    ASSERT_TRUE(reader) << error;
+    EXPECT_EQ(stateOf(*reader).byte, 0x5A) << "writer and reader meet in the new folder";
+    struct stat info {};
+    ASSERT_EQ(::stat(folder.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u) << "made as private as the first time";
+
+    const std::string replacement = runtime / "replacement";
+    {
+        std::string ignored;
+        const auto other = SimPort::open(999, runtime.path(), ignored);  // a port file elsewhere
+        ASSERT_TRUE(other) << ignored;
+        ASSERT_EQ(::rename((runtime / "port-999").c_str(), writer->path().c_str()), 0);
+    }
+    afterAPeriod();
+    ASSERT_TRUE(writer->write(0xA6, error)) << error;
+    reader = SimPort::open(888, folder, error);
+    ASSERT_TRUE(reader) << error;
+    EXPECT_EQ(stateOf(*reader).byte, 0xA6);
+}
+
+// Two writers on one port, as two threads and as two processes, a million
+// writes each: the count moves by exactly two million, not one lost.
+TEST(SimFileTrouble, TwoWritersAtOnceLoseNoCountInThreadsOrProcesses) {
+    constexpr std::uint32_t kWrites = 1000000;
+    TempFolder runtime;
+    std::string error;
+    const std::string folder = simFolder(runtime.path(), "", error);
+    const auto reader = SimPort::open(888, folder, error);
+    ASSERT_TRUE(reader) << error;
+    const auto writeMany = [&folder](std::uint8_t byte) {
+        std::string failure;
+        const auto writer = SimPort::open(888, folder, failure);
+        for (std::uint32_t i = 0; writer && i < kWrites; ++i) {
+            if (!writer->write(byte, failure)) {
+                return false;
+            }
+        }
+        return writer != nullptr;
+    };
+
+    const std::uint32_t before = stateOf(*reader).count;
+    bool firstOk = false;
+    bool secondOk = false;
+    std::thread first([&] { firstOk = writeMany(0x0F); });
+    std::thread second([&] { secondOk = writeMany(0xF0); });
+    first.join();
+    second.join();
+    EXPECT_TRUE(firstOk && secondOk);
+    const auto threads = stateOf(*reader);
+    EXPECT_EQ(threads.count - before, 2 * kWrites);
+    EXPECT_TRUE(threads.byte == 0x0F || threads.byte == 0xF0);
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::_exit(writeMany(0x33) ? 0 : 1);
+    }
+    const bool parentOk = writeMany(0xCC);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(parentOk);
+    EXPECT_EQ(stateOf(*reader).count - threads.count, 2 * kWrites);
+}
+
+// A full filesystem under the port's folder (a 64 KiB tmpfs, as a small
+// $XDG_RUNTIME_DIR is). A new port there is a failed write with the reason,
+// in this process and in another (portio-out), never SIGBUS; a port opened
+// before the filesystem filled keeps working; with room again the next write
+// makes the port. Mounting needs root: the test runs in a mount namespace of
+// its own, so the mount goes when the test process ends, whatever happens.
+TEST(SimFileTrouble, AFullFilesystemIsAFailedWriteNeverASignal) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "mounting a small tmpfs needs root (the test command runs as root)";
+    }
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr)) {
+        GTEST_SKIP() << "no mount namespace of our own here: " << std::strerror(errno);
+    }
+    TempFolder runtime;
+    ASSERT_EQ(::mount("tmpfs", runtime.path().c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+                      "size=64k,mode=0700"),
+              0)
+        << std::strerror(errno);
+    auto settings = simSettings(runtime);
+    PortIo early(settings);
+    early.out(999, 0x01);  // a port made while there is room
+    ASSERT_EQ(early.lastError(), "");
+
+    const std::string filler = runtime / "filler";
+    {
+        const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        const std::string block(4096, 'x');
+        while (::write(fd, block.data(), block.size()) > 0) {
+        }
+        ::close(fd);
+    }
+    PortIo io(settings);
+    io.out(888, 0xA5);
+    EXPECT_THAT(io.lastError(), HasSubstr("port 888 (0x378)"));
+    EXPECT_THAT(io.lastError(), HasSubstr("No space left on device"));
+
+    const std::string command = "env PORTIO_BACKEND=sim XDG_RUNTIME_DIR=" + runtime.path() +
+                                " " PORTIO_OUT_PATH " 0x5A 2>&1";
+    FILE* tool = ::popen(command.c_str(), "r");
+    ASSERT_NE(tool, nullptr);
+    std::string said;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, tool) != nullptr) {
+        said += buffer;
+    }
+    const int status = ::pclose(tool);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
+    EXPECT_THAT(said, HasSubstr("No space left on device"));
+
+    early.out(999, 0x02);
+    EXPECT_EQ(early.lastError(), "") << "its blocks were allocated when it was made";
+
+    ASSERT_EQ(::unlink(filler.c_str()), 0);
+    io.out(888, 0xA5);
+    EXPECT_EQ(io.lastError(), "");
+    EXPECT_EQ(io.in(888), 0xA5);
+    ::umount2(runtime.path().c_str(), MNT_DETACH);
 }
 
 }  // namespace
