@@ -6,6 +6,8 @@
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -155,21 +157,10 @@ TEST(ParportDevice, ErrorsNameThePortTheDeviceAndTheReason) {
     EXPECT_THAT(openWith(root / "dev/parport0"), HasSubstr("cannot open"));
     EXPECT_THAT(openWith(root / "dev/parport0"), HasSubstr("Is a directory"));
 
-    root.write("dev/parport1", "");  // opens, but is no port: the claim fails
-    const std::string claim = openWith(root / "dev/parport1");
-    EXPECT_THAT(claim, HasSubstr("PPCLAIM"));
-    EXPECT_THAT(claim, HasSubstr("Inappropriate ioctl for device"));
-}
-
-TEST(ParportDevice, APortHeldByAnotherDriverIsReportedRatherThanWaitedFor) {
-    TempFolder root;
-    addPort(root, 0, "888\t1912\n", "lp0\n");
-    root.write("dev/parport0", "");
-    std::string error;
-    const ParportChoice choice{root / "dev/parport0", 0, ParportChoice::Rule::Address};
-    EXPECT_EQ(ParportDevice::open(888, choice, root.path(), error), nullptr);
-    EXPECT_THAT(error, HasSubstr("held by lp0"));
-    EXPECT_THAT(error, HasSubstr("port 888 (0x378)"));
+    root.write("dev/parport1", "");  // opens, but is no port: known by what it is
+    EXPECT_THAT(openWith(root / "dev/parport1"),
+                HasSubstr("is not a parallel port device (ppdev, major 99)"));
+    EXPECT_THAT(openWith("/dev/null"), HasSubstr("is not a parallel port device"));
 }
 
 // A ppdev driver in memory: it records every call, holds a data register,
@@ -222,15 +213,69 @@ struct FakeDriver {
         calls.push_back("close " + std::to_string(fd));
         return 0;
     }
+    static inline unsigned minorNumber = 0;  // the device is parport<minorNumber>
+    static int fstat(int, struct stat* info) {
+        *info = {};
+        info->st_mode = S_IFCHR | 0660;
+        info->st_rdev = makedev(kPpdevMajor, minorNumber);
+        return 0;
+    }
+    static int claim(int fd, int) { return ioctl(fd, PPCLAIM, nullptr); }
     static void reset() {
         calls.clear();
         failures.clear();
         dataRegister = 0;
+        minorNumber = 0;
     }
 };
-const ParportDriver kFakeDriver{&FakeDriver::open, &FakeDriver::ioctl, &FakeDriver::close};
-
 using Calls = std::vector<std::string>;
+
+const ParportDriver kFakeDriver{&FakeDriver::open, &FakeDriver::ioctl, &FakeDriver::close,
+                                &FakeDriver::fstat, &FakeDriver::claim};
+
+// A port held by someone else is reported at once, not waited for, whatever
+// path names the device: the holder is found by the device's number (here a
+// symlink-like name for parport3, which the driver says lp0 holds).
+TEST(ParportDevice, AHeldPortIsReportedAtOnceWhateverPathNamesIt) {
+    FakeDriver::reset();
+    FakeDriver::minorNumber = 3;
+    TempFolder root;
+    addPort(root, 0, "888\t1912\n");
+    addPort(root, 3, "53264\t53272\n", "lp0\n");
+    std::string error;
+    const ParportChoice choice{"/dev/my-lamps", -1, ParportChoice::Rule::Override};
+    EXPECT_EQ(ParportDevice::open(888, choice, root.path(), error, kFakeDriver), nullptr);
+    EXPECT_THAT(error, HasSubstr("port 888 (0x378)"));
+    EXPECT_THAT(error, HasSubstr("cannot claim /dev/my-lamps: the port is held by lp0"));
+    EXPECT_EQ(FakeDriver::calls, (Calls{"open /dev/my-lamps", "close 42"})) << "no PPCLAIM";
+}
+
+// The claim's bound, with a real child process: one that never returns (as
+// PPCLAIM on a held port) is given up after the time given, and killed; a
+// refusal and a success come back as they are.
+int claimNeverReturns(int, unsigned long, void*) {
+    for (;;) {
+        ::pause();
+    }
+}
+int claimRefused(int, unsigned long, void*) {
+    errno = EBUSY;
+    return -1;
+}
+int claimGranted(int, unsigned long request, void*) {
+    return request == PPCLAIM ? 0 : -1;
+}
+
+TEST(ParportDevice, AClaimThatWaitsIsGivenUpInTimeAndOthersComeBackAsTheyAre) {
+    errno = 0;
+    EXPECT_EQ(claimWithin(0, 200, &claimNeverReturns), -1);
+    EXPECT_EQ(errno, ETIMEDOUT);
+    EXPECT_EQ(claimWithin(0, 5000, &claimRefused), -1);
+    EXPECT_EQ(errno, EBUSY);
+    EXPECT_EQ(claimWithin(0, 5000, &claimGranted), 0);
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "no child left behind";
+    EXPECT_EQ(errno, ECHILD);
+}
 
 TEST(ParportDevice, ClaimsOnceKeepsItWritesWithPpwdataOnlyAndReleasesAtTheEnd) {
     FakeDriver::reset();
