@@ -46,6 +46,7 @@ LampMonitor::LampMonitor(std::uint16_t address, std::string folder, QWidget* par
     m_statusLabel = new QLabel(this);
     m_statusLabel->setObjectName("statusLabel");
     m_statusLabel->setWordWrap(true);
+    m_statusLabel->setTextFormat(Qt::PlainText);  // reasons quote paths from the environment
     m_statusLabel->setStyleSheet("color: #ff8a70; font-size: 12px;");
     m_statusLabel->hide();
 
