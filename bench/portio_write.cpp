@@ -6,7 +6,9 @@
 //
 //   build/normal/bin/portio_write_bench [--benchmark_filter=...]
 
+#include <fcntl.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -88,6 +90,18 @@ void SimPortLook(benchmark::State& state) {
     }
 }
 BENCHMARK(SimPortLook);
+
+// For scale: one ordinary system call, a 4-byte pwrite to a file.
+void OnePwriteForScale(benchmark::State& state) {
+    Folder folder;
+    const int fd = ::open((folder.path + "/scale").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const std::uint32_t word = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(::pwrite(fd, &word, sizeof word, 8));
+    }
+    ::close(fd);
+}
+BENCHMARK(OnePwriteForScale);
 
 // PortOut as the library does it, without and with a trace to a file.
 void PortOutSimulated(benchmark::State& state) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -41,7 +42,15 @@ std::unique_ptr<Trace> Trace::open(const std::string& path, std::string& error) 
                 (errnum == ENXIO ? " (a FIFO that nobody reads)" : "");
         return nullptr;
     }
-    return std::make_unique<Trace>(Opened{}, path, fd);
+    // Whether a write may raise SIGPIPE or SIGXFSZ: to a FIFO, to a regular
+    // file under a size limit, to anything else the library cannot tell.
+    // Only those writes pay for holding the signals back (three calls more).
+    struct stat info {};
+    rlimit size{};
+    const bool unlimitedFile = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                               ::getrlimit(RLIMIT_FSIZE, &size) == 0 &&
+                               size.rlim_cur == RLIM_INFINITY;
+    return std::make_unique<Trace>(Opened{}, path, fd, !unlimitedFile);
 }
 
 Trace::~Trace() {
@@ -101,7 +110,15 @@ Trace::Outcome Trace::writeLine(const std::string& line, std::string& error) {
         return Outcome::Dropped;
     }
     int errnum = 0;
-    const ssize_t written = writeKeepingSignals(line, errnum);
+    ssize_t written = 0;
+    if (m_guardSignals) {
+        written = writeKeepingSignals(line, errnum);
+    } else {
+        do {
+            written = ::write(m_fd, line.data(), line.size());
+        } while (written < 0 && errno == EINTR);
+        errnum = errno;
+    }
     if (written == static_cast<ssize_t>(line.size())) {
         return Outcome::Written;
     }

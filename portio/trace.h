@@ -22,8 +22,9 @@ namespace runlight::portio {
 //   a regular file that took only part of a line is cut back to where the
 //   line began, so no half line stays behind;
 // - SIGPIPE (a pipe whose reader went away) and SIGXFSZ (a file at the
-//   process's size limit) raised by a trace write are kept from the program;
-//   after SIGPIPE the trace is closed (nobody can read it any more).
+//   process's size limit, as it was when the trace was opened) raised by a
+//   trace write are kept from the program; after SIGPIPE the trace is closed
+//   (nobody can read it any more).
 // The first trouble is told once on standard error with the path and the
 // reason; the number of dropped lines is told there when the trace closes.
 // None of it touches the port: the byte is written all the same.
@@ -56,13 +57,15 @@ private:
     };
 
 public:
-    Trace(Opened, std::string path, int fd) : m_path(std::move(path)), m_fd(fd) {}
+    Trace(Opened, std::string path, int fd, bool guardSignals)
+        : m_path(std::move(path)), m_fd(fd), m_guardSignals(guardSignals) {}
 
 private:
     long writeKeepingSignals(const std::string& line, int& errnum) const;
 
     std::string m_path;
     int m_fd;
+    bool m_guardSignals;  // a write may raise SIGPIPE or SIGXFSZ (see open())
     std::uint64_t m_dropped = 0;
 };
 

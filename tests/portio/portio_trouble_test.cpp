@@ -142,16 +142,15 @@ TEST(TraceTrouble, ARegularFileThatTakesPartOfALineIsCutBackToWholeLines) {
     TempFolder runtime;
     const std::string path = runtime / "trace.txt";
     const std::string line = traceLine(1234567890, 888, 165);  // 19 bytes
-    std::string error;
-    auto trace = Trace::open(path, error);
-    ASSERT_TRUE(trace) << error;
     ASSERT_EQ(::signal(SIGXFSZ, SIG_DFL), SIG_DFL);
-
     rlimit before{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
     rlimit small = before;
     small.rlim_cur = line.size() + line.size() / 2;  // room for one line and a half
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string error;
+    auto trace = Trace::open(path, error);
+    ASSERT_TRUE(trace) << error;
     const auto first = trace->writeLine(line, error);
     const auto second = trace->writeLine(line, error);  // half of it fits
     small.rlim_cur = line.size();                       // no room after the first line:
