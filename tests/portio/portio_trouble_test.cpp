@@ -17,7 +17,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,9 +46,21 @@ Settings simSettings(const TempFolder& runtime, const std::string& trace = "") {
     return settings;
 }
 
+// "T PORT BYTE": three runs of digits with one space between them.
 bool isTraceLine(const std::string& line) {
-    static const std::regex shape("[0-9]+ [0-9]+ [0-9]+");
-    return std::regex_match(line, shape);
+    int fields = 0;
+    bool inDigits = false;
+    for (const char c : line) {
+        if (c >= '0' && c <= '9') {
+            fields += inDigits ? 0 : 1;
+            inDigits = true;
+        } else if (c == ' ' && inDigits) {
+            inDigits = false;
+        } else {
+            return false;
+        }
+    }
+    return fields == 3 && inDigits;
 }
 
 // Everything a non-blocking reader can take from `fd` now.
