@@ -30,9 +30,11 @@ extern "C" {
    PortLastError afterwards. */
 PORTIO_API void PortOut(int16_t port, uint8_t data);
 
-/* NULL or "" when the last PortOut or PortIn succeeded; otherwise a message
-   naming the port, the device and the system's reason. The text stays valid
-   until the next call into the library. */
+/* NULL or "" when the byte of the last PortOut landed on the port (or the
+   last PortIn read it); otherwise a message naming the port, the device and
+   the system's reason. It speaks of the byte only: trouble with the trace
+   (PORTIO_TRACE) is told once on standard error instead. The text stays
+   valid until the next call into the library. */
 PORTIO_API const char* PortLastError(void);
 
 /* Reads the data register of `port`: the real port's data lines (PPRDATA),
