@@ -13,10 +13,18 @@ packages=(
 # --vm: also what the VM test (tests/vm) needs to boot its emulated PC. Only
 # the test command asks for these; without them that test is skipped. (Its
 # kernel and static busybox are fetched by the test itself, never installed.)
-if [ "${1:-}" = --vm ]; then
+# --ola: also OLA, for the OLA back end (libola-dev; the build leaves the
+# module out without it) and its tests and benchmark (the daemon, ola). The
+# test command and the package command ask for these. Installing ola does not
+# start its daemon.
+while [ $# -gt 0 ]; do
+  case $1 in
+    --vm) packages+=(qemu-system-x86 cpio) ;;
+    --ola) packages+=(ola libola-dev) ;;
+    *) break ;;
+  esac
   shift
-  packages+=(qemu-system-x86 cpio)
-fi
+done
 packages+=("$@")
 
 missing=()

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds QTX for /usr and makes its Debian package:
-# build/package/qtx_<version>_<architecture>.deb (install it with apt).
+# Installs what is missing, builds QTX for /usr and makes its Debian packages:
+# build/package/qtx_<version>_<architecture>.deb and, for DMX lamps through
+# OLA, qtx-ola_<version>_<architecture>.deb (install them with apt).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh
+scripts/deps.sh --ola
 
 cmake -S . -B build/package -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
   -DRUNLIGHT_TESTS=OFF -DRUNLIGHT_BENCH=OFF >/dev/null
