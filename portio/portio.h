@@ -7,9 +7,12 @@
    the data register of the first parallel port; addresses above 0x7FFF come
    in negative and are taken as their unsigned 16-bit value). The library
    chooses, at the first call for a port, between the machine's real parallel
-   port (through the ppdev driver) and a simulated port in a small shared file
-   that the lamp monitor shows; PORTIO_BACKEND, PORTIO_DEVICE and PORTIO_TRACE
-   steer it (see the README). Nothing happens before the first call.
+   port (through the ppdev driver), a simulated port in a small shared file
+   that the lamp monitor shows, and back ends in modules loaded by name (OLA:
+   eight DMX channels); the settings file ($XDG_CONFIG_HOME/portio/portio.conf)
+   and the environment (PORTIO_BACKEND, PORTIO_DEVICE, PORTIO_TRACE,
+   PORTIO_OLA_...) steer it (see the README). Nothing happens before the
+   first call.
 
    Thread-compatible: calls from several threads must be serialised by the
    caller (the running light calls from its user-interface thread only). */
