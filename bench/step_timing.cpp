@@ -74,7 +74,7 @@ struct Result {
     double cpuPercent = 0;
     double rssMiB = 0;
     // --ola only
-    std::size_t lost = 0;   // steps written that the watching client never saw
+    std::size_t lost = 0;     // steps written that the watching client never saw
     IntervalSummary written;  // the same run as the port library's trace has it
     double oladCpuPercent = 0;
 };
@@ -479,10 +479,10 @@ int main(int argc, char** argv) {
                     s.steps, s.medianMs, s.p5Ms, s.p95Ms, s.p99Ms, s.maxMs, s.late, r.cpuPercent,
                     r.rssMiB);
         if (ola) {
-            std::printf("  olad CPU %.2f %% of a core; steps lost on the way %zu; as written "
-                        "(trace): median %.3f ms, p99 %.3f ms, late %zu\n",
-                        r.oladCpuPercent, r.lost, r.written.medianMs, r.written.p99Ms,
-                        r.written.late);
+            std::printf(
+                "  olad CPU %.2f %% of a core; steps lost on the way %zu; as written "
+                "(trace): median %.3f ms, p99 %.3f ms, late %zu\n",
+                r.oladCpuPercent, r.lost, r.written.medianMs, r.written.p99Ms, r.written.late);
         }
         if (r.cycleBreaks != 0) {
             std::printf("  %zu steps out of order at %d ms\n", r.cycleBreaks, r.request.periodMs);
