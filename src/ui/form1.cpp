@@ -47,8 +47,10 @@ Form1::Form1(PortSink& port, QWidget* parent)
     connect(m_controls.zorvik, &QAction::triggered, this, [this] { zorvik_Click(0); });
     connect(m_controls.vScroll1, &QScrollBar::valueChanged, this,
             [this] { m_sequencer.VScroll1_Change(); });
-    connect(m_controls.startStop, &QPushButton::clicked, this,
-            [this] { m_sequencer.Start_Stop_Click(); });
+    connect(m_controls.startStop, &QPushButton::clicked, this, [this] {
+        m_sequencer.Start_Stop_Click();
+        m_clock->followRunState();
+    });
 
     // Load: the timer runs from here on; Form_Load moves the bar to 200,
     // and that change sets the period.
