@@ -1,22 +1,39 @@
 #!/usr/bin/env bash
 # Installs from Debian's packages whatever the build, the program and the tests
 # need and the machine lacks. Uses sudo when not run as root.
+#   scripts/deps.sh [--run | --vm] [PACKAGE...]
+# --run: only what building and running the program needs (scripts/run.sh);
+# --vm:  everything, and what the VM test (tests/vm) needs to boot its
+#        emulated PC. Only the test command asks for these; without them that
+#        test is skipped. (Its kernel and static busybox are fetched by the
+#        test itself, never installed.)
+# Further names are installed too.
 set -euo pipefail
 
+# Building and running qtx, the port library and the lamp monitor. The
+# windows' font is DejaVu Sans Condensed (fonts-dejavu-extra).
 packages=(
-  g++ cmake make pkg-config
-  dpkg-dev desktop-file-utils appstream librsvg2-bin file
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  g++ cmake make ninja-build pkg-config
+  qt6-base-dev libgl-dev
   fonts-dejavu-core fonts-dejavu-extra
 )
-# --vm: also what the VM test (tests/vm) needs to boot its emulated PC. Only
-# the test command asks for these; without them that test is skipped. (Its
-# kernel and static busybox are fetched by the test itself, never installed.)
-if [ "${1:-}" = --vm ]; then
-  shift
-  packages+=(qemu-system-x86 cpio)
-fi
+case "${1:-}" in
+  --run)
+    shift
+    ;;
+  *)
+    # The tests, the benchmarks and the package.
+    packages+=(
+      qt6-base-dev-tools
+      dpkg-dev desktop-file-utils appstream librsvg2-bin file
+      googletest libgtest-dev libgmock-dev libbenchmark-dev
+    )
+    if [ "${1:-}" = --vm ]; then
+      shift
+      packages+=(qemu-system-x86 cpio)
+    fi
+    ;;
+esac
 packages+=("$@")
 
 missing=()
