@@ -1,21 +1,14 @@
 #pragma once
 
 #include <QMainWindow>
-#include <QMetaObject>
 #include <array>
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string_view>
 
+#include "form1_layout.h"
 #include "step_sequencer.h"
 #include "window_ops.h"
-
-class QLabel;
-class QListWidget;
-class QPushButton;
-class QScrollBar;
-class QTimer;
 
 namespace runlight {
 class PortSink;
@@ -24,12 +17,12 @@ class PortSink;
 namespace runlight::ui {
 
 class Dialog;
-class TimerWaker;
-class ValueBox;
+class FramePacer;
+class StepClock;
 
-// The main window: the 16 x 8 channel boxes, the 16 enable boxes, the speed
-// bar, START/STOP, the run-state label and the one-line readout, at their
-// designed places, with the menu "Névjegy" > "Zorvik". It holds no step
+// The main window as the logic sees it: the window-operations adapter. It
+// ties together the design's layout (form1_layout.h), the step clock
+// (step_clock.h) and the frame pacing (frame_pacer.h), and holds no step
 // logic: load, click, change and tick go to the StepSequencer, and the
 // sequencer reaches the controls through the WindowOps members below.
 class Form1 final : public QMainWindow, public WindowOps {
@@ -62,35 +55,17 @@ public:
     void zorvik_Click(int index);
 
 protected:
-    // Draws the window at most once a frame (see form1.cpp).
+    // Update requests go to the frame pacer: drawn at most once a frame.
     bool event(QEvent* event) override;
     // Closing runs no handler of the program's own; it only ends the ticks.
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // Draws at once what updates since the last frame left pending.
-    void drawPendingFrame();
-    void buildMenu();
-    void buildControls(QWidget* client);
-    void buildStepRows(QWidget* client);
-    void setFocusOrder();
-
     StepSequencer m_sequencer;
-
-    std::array<std::array<ValueBox*, 8>, 16> m_channels{};  // [step 0..15][channel 0..7]
-    std::array<ValueBox*, 16> m_enables{};                  // Ch9..Ch24
-    std::array<std::uint32_t, 16> m_enableColours{};        // as last set, encoded
-    QPushButton* m_startStop = nullptr;
-    QLabel* m_label6 = nullptr;
-    QListWidget* m_list1 = nullptr;
-    QScrollBar* m_vScroll1 = nullptr;
-    QTimer* m_timer1 = nullptr;
-    TimerWaker* m_waker = nullptr;  // wakes the event loop when Timer1 falls due
-    static constexpr std::chrono::milliseconds kFrame{16};  // a frame of a 60 Hz screen
-    QTimer* m_frameTimer = nullptr;  // draws what a too-early update left pending
-    std::chrono::steady_clock::time_point m_lastPaint{};
-    QMetaObject::Connection m_tick;
-    bool m_closed = false;
+    Form1Controls m_controls;
+    std::array<std::uint32_t, 16> m_enableColours{};  // as last set, encoded
+    FramePacer* m_pacer = nullptr;
+    StepClock* m_clock = nullptr;
     // No Qt parent: it has no owner, and outlives this window's close.
     std::unique_ptr<Dialog> m_about;
 };

@@ -1,6 +1,6 @@
-// The window's two timing aids: the waker that wakes the event loop when the
-// step timer falls due, and the drawing of at most one frame at a time,
-// which must never lose a change.
+// The window's two timing aids: the step clock, which wakes the event loop
+// when Timer1 falls due while the sequencer runs, and the drawing of at most
+// one frame at a time, which must never lose a change.
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,10 @@
 #include <QScrollBar>
 #include <QTimer>
 
+#include "fake_window.h"
 #include "form1_rig.h"
-#include "timer_waker.h"
+#include "recording_port.h"
+#include "step_clock.h"
 
 namespace runlight::ui {
 namespace {
@@ -22,52 +24,81 @@ std::int64_t fakeNow() {
     return g_now;
 }
 
-TEST(TimerWaker, KeepsTheTimersPhaseAndRestartsWithItAfterATickAWholePeriodLate) {
+void tick(StepClock& clock) {
+    QMetaObject::invokeMethod(clock.findChild<QTimer*>(QStringLiteral("Timer1")), "timeout",
+                              Qt::DirectConnection);
+}
+
+TEST(StepClock, KeepsTimer1sPhaseAndWakesEachTickOnlyWhileTheSequencerRuns) {
     constexpr std::int64_t kStart = 5'000'000'000;
     constexpr std::int64_t kPeriod = 2'000'000;
     g_now = kStart;
-    QTimer timer;
-    timer.setObjectName(QStringLiteral("Timer1"));
-    TimerWaker waker{timer, &fakeNow};
-    EXPECT_EQ(waker.objectName(), "Timer1Waker");
-    timer.start(2);
-    waker.started();
-    EXPECT_EQ(waker.nextWakeNs(), kStart + kPeriod);
+    runlight::testing::FakeWindow window;
+    runlight::testing::RecordingPort port;
+    StepSequencer sequencer{window, port};
+    sequencer.Form_Load();
+    window.enableOnly({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
+    StepClock clock{sequencer, nullptr, &fakeNow};
+    auto* timer1 = clock.findChild<QTimer*>(QStringLiteral("Timer1"));
+    ASSERT_NE(timer1, nullptr);
+    clock.start();
+    clock.setPeriod(2);
+    EXPECT_EQ(clock.nextDueNs(), kStart + kPeriod);
+    EXPECT_FALSE(clock.wakesEachTick()) << "stopped: Timer1 alone wakes the loop";
 
+    sequencer.Start_Stop_Click();
+    clock.followRunState();
+    EXPECT_TRUE(clock.wakesEachTick());
     g_now = kStart + kPeriod + 300'000;  // 0.3 ms late: the phase stays
-    waker.ticked();
-    EXPECT_EQ(waker.nextWakeNs(), kStart + 2 * kPeriod);
+    tick(clock);
+    EXPECT_EQ(clock.nextDueNs(), kStart + 2 * kPeriod);
+    EXPECT_EQ(port.values(), (std::vector<int>{0, 0})) << "the tick reached the sequencer";
     g_now = kStart + 2 * kPeriod;  // on time
-    waker.ticked();
-    EXPECT_EQ(waker.nextWakeNs(), kStart + 3 * kPeriod);
+    tick(clock);
+    EXPECT_EQ(clock.nextDueNs(), kStart + 3 * kPeriod);
 
     g_now = kStart + 3 * kPeriod + kPeriod;  // a whole period late: a new phase
-    waker.ticked();
-    EXPECT_EQ(waker.nextWakeNs(), g_now + kPeriod);
-    EXPECT_TRUE(timer.isActive());
-    EXPECT_EQ(timer.interval(), 2);
+    tick(clock);
+    EXPECT_EQ(clock.nextDueNs(), g_now + kPeriod);
+    EXPECT_TRUE(timer1->isActive());
+    EXPECT_EQ(timer1->interval(), 2);
+    EXPECT_TRUE(clock.wakesEachTick());
 
-    timer.stop();
-    waker.stopped();
-    EXPECT_EQ(waker.nextWakeNs(), 0);
+    port.failure = "the port is gone";  // a failed write stops the sequencer in a tick
+    g_now += kPeriod;
+    tick(clock);
+    ASSERT_FALSE(sequencer.running());
+    EXPECT_FALSE(clock.wakesEachTick()) << "stopped by a tick: no more wake-ups of its own";
+    EXPECT_TRUE(timer1->isActive()) << "the design's timer runs on";
+
+    clock.close();
+    EXPECT_EQ(clock.nextDueNs(), 0);
+    EXPECT_FALSE(timer1->isActive());
     g_now += 10 * kPeriod;
-    waker.ticked();
-    EXPECT_EQ(waker.nextWakeNs(), 0);
-    EXPECT_FALSE(timer.isActive()) << "a tick after the stop restarts nothing";
+    tick(clock);
+    EXPECT_EQ(clock.nextDueNs(), 0);
+    EXPECT_FALSE(timer1->isActive()) << "a tick after the close restarts nothing";
 }
 
-TEST(Form1Timing, TheWakerFollowsEveryStartAndStopOfTheStepTimer) {
+TEST(Form1Timing, TheStepClockFollowsEveryPeriodAndEveryStartAndStop) {
     Form1Rig rig;
-    auto* waker = rig.form.window.findChild<TimerWaker*>(QStringLiteral("Timer1Waker"));
-    ASSERT_NE(waker, nullptr);
+    auto* clock = rig.form.window.findChild<StepClock*>(QStringLiteral("stepClock"));
+    ASSERT_NE(clock, nullptr);
     auto* bar = rig.form.find<QScrollBar>("VScroll1");
-    const std::int64_t before = TimerWaker::monotonicNs();
+    const std::int64_t before = StepClock::monotonicNs();
     QTest::keyClick(bar, Qt::Key_Home);  // 2 ms a step
-    const std::int64_t after = TimerWaker::monotonicNs();
-    EXPECT_GE(waker->nextWakeNs(), before + 2'000'000);
-    EXPECT_LE(waker->nextWakeNs(), after + 2'000'000);
+    const std::int64_t after = StepClock::monotonicNs();
+    EXPECT_GE(clock->nextDueNs(), before + 2'000'000);
+    EXPECT_LE(clock->nextDueNs(), after + 2'000'000);
+    EXPECT_FALSE(clock->wakesEachTick());
+    rig.form.clickStartStop();
+    EXPECT_TRUE(clock->wakesEachTick()) << "START";
+    rig.form.clickStartStop();
+    EXPECT_FALSE(clock->wakesEachTick()) << "STOP";
+    rig.form.clickStartStop();
     rig.form.window.close();
-    EXPECT_EQ(waker->nextWakeNs(), 0) << "no wake-ups after the close";
+    EXPECT_EQ(clock->nextDueNs(), 0) << "no wake-ups after the close";
+    EXPECT_FALSE(clock->wakesEachTick());
 }
 
 // Pure red pixels of `widget`'s area in what the window last drew.

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QMetaObject>
+#include <QObject>
+#include <cstdint>
+#include <functional>
+
+class QSocketNotifier;
+class QTimer;
+
+namespace runlight {
+class StepSequencer;
+}
+
+namespace runlight::ui {
+
+// The step clock: the design's timer Timer1, which runs from the window's
+// load on and whose every tick goes to StepSequencer::Timer1_Timer (which
+// does nothing while stopped). It owns the period (ms), the phase (a new
+// period counts from the moment it is set; ticks keep it) and the wake-ups.
+//
+// Qt waits for its timers in whole milliseconds, rounded up: on its own, a
+// 2 ms Timer1 fires 0 to 1 ms late and its steps come 2.3, 2.3, 1.3 ms
+// apart. So while the sequencer runs, a timerfd with absolute
+// CLOCK_MONOTONIC deadlines one period apart, just after each moment Timer1
+// falls due, wakes the event loop, and Qt fires Timer1 in the same pass:
+// one wake-up a step, on time. While stopped the timerfd is disarmed and
+// Timer1 alone wakes the loop once a period (its ticks do nothing, but the
+// design keeps it running, and its phase is where the next run begins).
+// Timer1 stays the only source of ticks: tests and tools deliver ticks by
+// hand through the QTimer named "Timer1", a child of this clock, and where
+// no timerfd can be had the ticks come as Qt sends them.
+class StepClock final : public QObject {
+    Q_OBJECT
+public:
+    // The design's own setting of Timer1, in ms.
+    static constexpr int kDesignPeriod = 200;
+
+    // CLOCK_MONOTONIC in ns; tests pass their own.
+    using Clock = std::int64_t (*)();
+    static std::int64_t monotonicNs();
+
+    // Not yet running; `sequencer` must outlive the clock.
+    StepClock(StepSequencer& sequencer, QObject* parent, Clock clock = &monotonicNs);
+    ~StepClock() override;
+    StepClock(const StepClock&) = delete;
+    StepClock& operator=(const StepClock&) = delete;
+
+    // Called after every tick, once Timer1_Timer has returned (frame pacing).
+    void setAfterTick(std::function<void()> afterTick) { m_afterTick = std::move(afterTick); }
+
+    // The window has loaded: ticks every kDesignPeriod ms from now on.
+    void start();
+    // A new period in ms, counted from now. A period of 0 or less stops the
+    // ticks until the period changes again. After close() only the period
+    // is kept: nothing ticks any more.
+    void setPeriod(std::int32_t milliseconds);
+    // The window has closed: no tick reaches the sequencer from now on, not
+    // even one already on its way, and nothing wakes the loop for it.
+    void close();
+    // Called after anything outside a tick that may start or stop the
+    // sequencer (a START/STOP click): the wake-ups follow its run state.
+    void followRunState();
+
+    // When Timer1 falls due next (clock's ns); 0 while it is stopped.
+    std::int64_t nextDueNs() const { return m_periodNs == 0 ? 0 : m_dueNs; }
+    // Whether the timerfd wakes the loop for each tick (only while running).
+    bool wakesEachTick() const { return m_armed; }
+
+private:
+    void tick();
+    // Timer1 (re)started with `milliseconds`; its phase counts from now.
+    void restart(std::int32_t milliseconds);
+    void stopTicks();
+    // Arms the timerfd at the next due moment while the sequencer runs,
+    // disarms it otherwise.
+    void arm();
+
+    StepSequencer& m_sequencer;
+    Clock m_clock;
+    std::function<void()> m_afterTick;
+    QTimer* m_timer1 = nullptr;
+    int m_fd = -1;  // the timerfd; -1 where none could be had
+    QSocketNotifier* m_notifier = nullptr;
+    QMetaObject::Connection m_tick;
+    std::int64_t m_periodNs = 0;  // 0 while Timer1 is stopped
+    std::int64_t m_dueNs = 0;     // when Timer1 falls due next
+    bool m_armed = false;
+    bool m_closed = false;
+};
+
+}  // namespace runlight::ui
