@@ -15,6 +15,7 @@
 #include "command_button.h"
 #include "design.h"
 #include "readout_list.h"
+#include "screen_placement.h"
 #include "step_sequencer.h"
 #include "value_box.h"
 #include "window_colour.h"
@@ -203,11 +204,15 @@ Form1Controls buildForm1Layout(QMainWindow& window) {
     buildControls(client, window.palette(), controls);
     setFocusOrder(controls);
 
+    // Enlarging the window only adds empty space; it cannot be made smaller
+    // than the designed client area, which holds every control.
+    client->setMinimumSize(px(kClientWidth), px(kClientHeight));
     // The menu bar lies above the client area; it is the client area that
-    // opens 458 x 438 at (270, 235).
+    // opens 458 x 438 at (270, 235), where the whole window fits the screen,
+    // else moved the least distance that puts it whole on the screen.
     const int menuHeight = window.menuBar()->sizeHint().height();
-    window.setGeometry(px(kClientLeft), px(kClientTop) - menuHeight, px(kClientWidth),
-                       px(kClientHeight) + menuHeight);
+    placeWhole(window, QRect(px(kClientLeft), px(kClientTop) - menuHeight, px(kClientWidth),
+                             px(kClientHeight) + menuHeight));
     return controls;
 }
 
