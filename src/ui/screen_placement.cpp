@@ -2,10 +2,11 @@
 
 #include <QEvent>
 #include <QGuiApplication>
+#include <QObject>
 #include <QPointer>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
-#include <QWindow>
 #include <algorithm>
 
 namespace runlight::ui {
@@ -43,35 +44,75 @@ placement::Rect availableArea(const QWidget& window) {
     return screen != nullptr ? toRect(screen->availableGeometry()) : placement::Rect{};
 }
 
-// Watches the window's first exposure after a placement, when the window
-// manager has framed it, and places it again with the frame it really has.
+// Whether `frame` is one a window manager has put around the window: none
+// of the margins negative (X11 reports those while the frame is being made),
+// not all zero (not framed yet), none absurd.
+bool isFrame(const placement::Margins& frame) {
+    constexpr int kAbsurd = 200;
+    const int margins[] = {frame.left, frame.top, frame.right, frame.bottom};
+    bool some = false;
+    for (const int margin : margins) {
+        if (margin < 0 || margin > kAbsurd) {
+            return false;
+        }
+        some = some || margin > 0;
+    }
+    return some;
+}
+
+// Puts the window's frame at `framed`, the window being `frame` larger than
+// its area inside. By the frame's position (a top-level widget's move), which
+// every X11 window manager takes the same way; a window's own position is
+// taken as the frame's by some of them (static gravity ignored).
+void setFramedGeometry(QWidget& window, const placement::Rect& framed,
+                       const placement::Margins& frame) {
+    window.resize(framed.width - frame.left - frame.right,
+                  framed.height - frame.top - frame.bottom);
+    window.move(framed.left, framed.top);
+}
+
+// After a placement, waits for the window manager to frame the window (the
+// frame shows in the window's geometry events after it is shown), places it
+// once more with the frame it really has, and remembers that frame for the
+// next windows. Gives up after kPatience without a frame (offscreen, or a
+// window system that places windows itself).
 class FramedCheck final : public QObject {
 public:
+    static constexpr int kPatienceMs = 5000;
+
     FramedCheck(QWidget& window, PlacementRule rule)
         : QObject(&window), m_window(&window), m_rule(std::move(rule)) {
-        QWindow* handle = window.windowHandle();
-        handle->installEventFilter(this);
-        // A window destroyed before it was exposed (a dialog closed at once)
-        // needs no check any more.
-        connect(handle, &QObject::destroyed, this, &QObject::deleteLater);
+        window.installEventFilter(this);
+        QTimer::singleShot(kPatienceMs, this, &QObject::deleteLater);
     }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Expose && m_window != nullptr &&
-            m_window->windowHandle() == watched && m_window->windowHandle()->isExposed()) {
-            watched->removeEventFilter(this);
-            const placement::Margins frame = frameOf(*m_window);
-            if (frame.top > 0 || frame.left > 0) {
-                lastFrame = frame;
-                frameSeen = true;
-            }
-            const placement::Rect framed = m_rule(frame, availableArea(*m_window));
-            if (toRect(m_window->frameGeometry()) != framed) {
-                m_window->move(framed.left, framed.top);  // a window's move places its frame
-            }
-            deleteLater();
+        switch (event->type()) {
+            case QEvent::Show:
+            case QEvent::Move:
+            case QEvent::Resize:
+            case QEvent::Paint:
+            case QEvent::WindowActivate:
+                break;
+            default:
+                return false;
         }
+        if (watched != m_window || !m_window->isVisible()) {
+            return false;
+        }
+        const placement::Margins frame = frameOf(*m_window);
+        if (!isFrame(frame)) {
+            return false;
+        }
+        m_window->removeEventFilter(this);
+        lastFrame = frame;
+        frameSeen = true;
+        const placement::Rect framed = m_rule(frame, availableArea(*m_window));
+        if (toRect(m_window->frameGeometry()) != framed) {
+            setFramedGeometry(*m_window, framed, frame);
+        }
+        deleteLater();
         return false;
     }
 
@@ -83,12 +124,15 @@ private:
 }  // namespace
 
 void placeOnScreen(QWidget& window, PlacementRule rule) {
-    window.winId();  // the window, so that its exposure can be watched
+    // Removes the check a showing before this one left, if it is still waiting.
+    for (QObject* child : window.children()) {
+        if (auto* earlier = dynamic_cast<FramedCheck*>(child)) {
+            window.removeEventFilter(earlier);
+            earlier->deleteLater();
+        }
+    }
     const placement::Margins frame = frameSeen ? lastFrame : kUsualFrame;
-    const placement::Rect framed = rule(frame, availableArea(window));
-    window.setGeometry(framed.left + frame.left, framed.top + frame.top,
-                       framed.width - frame.left - frame.right,
-                       framed.height - frame.top - frame.bottom);
+    setFramedGeometry(window, rule(frame, availableArea(window)), frame);
     new FramedCheck(window, std::move(rule));
 }
 
