@@ -110,6 +110,11 @@ void buildStepRows(QWidget* client, const QPalette& palette, Form1Controls& cont
             auto* box = new ValueBox(frame);
             box->setObjectName(QStringLiteral("Check%1_%2").arg(channel).arg(row));
             box->setAccessibleName(QStringLiteral("Check%1").arg(channel));
+            // Channel 1 is bit 7 of the byte, the lamp monitor's D7.
+            box->setToolTip(QStringLiteral("%1. lépés, %2. csatorna (D%3)")
+                                .arg(step)
+                                .arg(channel)
+                                .arg(kChannelCount - channel));
             box->setGeometry(
                 twipsRect(120 + kChannelPitch * (channel - 1), 120, kBoxSize, kBoxSize));
             controls.channels.at(at(row)).at(at(channel - 1)) = box;
@@ -119,6 +124,8 @@ void buildStepRows(QWidget* client, const QPalette& palette, Form1Controls& cont
         enable->setObjectName(QStringLiteral("Ch%1").arg(8 + step));
         enable->setAccessibleName(step == 1 ? QString() : QStringLiteral("Check%1").arg(8 + step));
         enable->setGeometry(twipsRect(120, 120 + kRowPitch * row, kBoxSize, kBoxSize));
+        enable->setToolTip(
+            QStringLiteral("%1. lépés engedélyezése: bejelölve részt vesz a futásban").arg(step));
         // The back colour fills the box's whole area, around the square too.
         enable->setAutoFillBackground(true);
         QPalette colours = enable->palette();
@@ -150,6 +157,9 @@ void buildControls(QWidget* client, const QPalette& palette, Form1Controls& cont
     controls.startStop = new CommandButton(QStringLiteral("START"), client);
     controls.startStop->setObjectName(QStringLiteral("Start_Stop"));
     controls.startStop->setGeometry(twipsRect(5400, 600, 1335, 615));
+    controls.startStop->setToolTip(
+        QStringLiteral("A futófény indítása és leállítása\n"
+                       "(induláskor a Szóköz vagy az Enter is indítja)"));
 
     makeLabel(client, "Label3", QStringLiteral(" Sebesség"), twipsRect(5640, 1440, 855, 255));
 
