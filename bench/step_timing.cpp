@@ -326,7 +326,7 @@ Result measureFloor(const Request& request, void (*portOut)(std::int16_t, std::u
         fail("no timerfd for the floor");
     }
     const std::int64_t periodNs = std::int64_t{request.periodMs} * 1'000'000;
-    const auto spec = [](std::int64_t ns) {
+    const auto timespecOf = [](std::int64_t ns) {
         return timespec{static_cast<time_t>(ns / 1'000'000'000),
                         static_cast<long>(ns % 1'000'000'000)};
     };
@@ -334,7 +334,7 @@ Result measureFloor(const Request& request, void (*portOut)(std::int16_t, std::u
     const long wake0 = wakeUps();
     const auto wall0 = Clock::now();
     portOut(kPort, 0);
-    const itimerspec when{spec(periodNs), spec(monotonicNs() + periodNs)};
+    const itimerspec when{timespecOf(periodNs), timespecOf(monotonicNs() + periodNs)};
     timerfd_settime(fd, TFD_TIMER_ABSTIME, &when, nullptr);
     for (std::size_t step = 0; step <= request.steps; ++step) {
         std::uint64_t expiries = 0;

@@ -9,6 +9,16 @@ include(GNUInstallDirs)
 # AppStream metainfo all carry it.
 set(RUNLIGHT_APP_ID io.github.runlight.qtx)
 
+# The version is set once, in project(); the metainfo's newest release must
+# name the same one (AppStream reads it from the file as it is installed).
+file(STRINGS ${PROJECT_SOURCE_DIR}/data/${RUNLIGHT_APP_ID}.metainfo.xml runlight_releases
+  REGEX "<release version=")
+list(GET runlight_releases 0 runlight_newest_release)
+if(NOT runlight_newest_release MATCHES "version=\"${PROJECT_VERSION}\"")
+  message(FATAL_ERROR "data/${RUNLIGHT_APP_ID}.metainfo.xml: the newest release is not "
+    "${PROJECT_VERSION}, the project's version: ${runlight_newest_release}")
+endif()
+
 # The installed qtx finds libportio.so.1 in the library folder next to its own
 # bin folder, wherever the tree is installed: relative, worked out from the
 # two folders so that an absolute CMAKE_INSTALL_LIBDIR works as well.
@@ -64,6 +74,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/README.md
 # reads them off the binaries (Qt 6 Widgets, Gui, Core, the C and C++ runtimes).
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME qtx)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The QTX developers")
 set(CPACK_PACKAGE_CONTACT "The QTX developers" CACHE STRING "Maintainer of the Debian package")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "running light on the parallel port")

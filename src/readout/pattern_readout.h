@@ -27,7 +27,6 @@ public:
     // NibbleText as it was.
     void NibbleToMarks(std::string& digit);
 
-    const std::string& patternText() const { return PatternText; }
     const std::string& nibbleText() const { return NibbleText; }
 
 private:

@@ -8,6 +8,7 @@
 
 #include "command_button.h"
 #include "design.h"
+#include "qtx_version.h"
 #include "screen_placement.h"
 
 namespace runlight::ui {
@@ -57,7 +58,7 @@ Dialog::Dialog() : QDialog(nullptr) {
     frame->setGeometry(twipsRect(120, 240, 4455, 1695));
     // One column, 240 twips apart: credit, version, contact, status, date.
     addLabel(frame, "Label1", QStringLiteral("A QTX projekt"), 360, 1215);
-    addLabel(frame, "Label2", QStringLiteral("Változat: 3.0"), 600, 1575);
+    addLabel(frame, "Label2", QStringLiteral("Változat: " QTX_VERSION), 600, 1575);
     addLabel(frame, "Label3", QStringLiteral("Kapcsolat: qtx@example.org"), 840, 1815);
     addLabel(frame, "Label4", QStringLiteral("Állapot: szabad szoftver (MIT)"), 1080, 3495);
     addLabel(frame, "Label5", QStringLiteral("Dátum: 2003.09.12."), 1320, 3495);

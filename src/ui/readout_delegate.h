@@ -15,7 +15,10 @@ namespace runlight::ui {
 // icon, check or colours of its own) on the list's own opaque background is
 // drawn here from a picture of what the style drew for the same text, state,
 // palette, font and size over that background: the same pixels, a fraction
-// of the work. Anything else goes to the style as before.
+// of the work. Anything else goes to the style as before. The pictures are
+// kept here rather than in QPixmapCache: a key of the text, state, palette,
+// font, size, ratio and style costs about 2 800 instructions more a paint
+// than comparing them here (callgrind, step_timing 20:300: 3.2 M -> 4.1 M).
 class ReadoutDelegate final : public QStyledItemDelegate {
     Q_OBJECT
 public:

@@ -68,6 +68,14 @@ void ValueBox::paintEvent(QPaintEvent* /*event*/) {
     // background, which Qt has just filled in (in that colour, or in the
     // palette's, painted over here), so drawing it gives exactly the pixels
     // the style would.
+    //
+    // The pictures are kept here, per box, rather than in QPixmapCache,
+    // because the shared cache measurably costs more: its key (state,
+    // palette, colours, size, pixel ratio and style as one string) and its
+    // lookup cost about 2 000 instructions a paint more than searching this
+    // short list. callgrind, step_timing 20:300: box painting 20.2 M ->
+    // 21.5 M instructions, 147.0 M -> 149.4 M in all with the readout's
+    // pictures; with the key formatted by QString::asprintf, 163.2 M.
     const qreal ratio = devicePixelRatio();
     const qint64 paletteKey = palette().cacheKey();
     const auto same = [&](const Drawn& drawn) {
