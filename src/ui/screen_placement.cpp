@@ -74,8 +74,8 @@ void setFramedGeometry(QWidget& window, const placement::Rect& framed,
 // After a placement, waits for the window manager to frame the window (the
 // frame shows in the window's geometry events after it is shown), places it
 // once more with the frame it really has, and remembers that frame for the
-// next windows. Gives up after kPatience without a frame (offscreen, or a
-// window system that places windows itself).
+// next windows. Gives up after kPatienceMs without a frame (a window system
+// that draws no frames, or one that places windows itself).
 class FramedCheck final : public QObject {
 public:
     static constexpr int kPatienceMs = 5000;

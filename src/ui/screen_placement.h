@@ -19,10 +19,10 @@ using PlacementRule =
 
 // Moves and sizes the top-level `window`, before it is shown, to where `rule`
 // puts it on the window's screen, and once more when the window manager has
-// framed it (its first exposure after this call), now with the real frame.
-// Before that the frame is estimated: as the last framed window of this
-// program had it, else a usual title bar and border. Call it before every
-// show(); the window's size is its size at the call.
+// framed it (the first geometry event after the show that shows a frame),
+// now with the real frame. Before that the frame is estimated: as the last
+// framed window of this program had it, else a usual title bar and border.
+// Call it before every show().
 void placeOnScreen(QWidget& window, PlacementRule rule);
 
 // `window` with its area inside the frame (below the title bar, menu bar
