@@ -89,6 +89,11 @@ if(TARGET qtx)
     INSTALL_RPATH "${RUNLIGHT_INSTALL_RPATH}"
     BUILD_WITH_INSTALL_RPATH ON)
   install(TARGETS qtx RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # The menu entry starts qtx through qtx-session, which opens the lamp monitor
+  # beside it when the port will be simulated. In the bin folder, beside the two
+  # programs it starts, so that the entry names it without a path and the
+  # installed tree may be moved (cmake --install --prefix).
+  install(PROGRAMS ${PROJECT_SOURCE_DIR}/data/qtx-session DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/data/${RUNLIGHT_APP_ID}.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${PROJECT_SOURCE_DIR}/data/${RUNLIGHT_APP_ID}.metainfo.xml

@@ -1,30 +1,44 @@
 #!/usr/bin/env bash
 # Installs from Debian's packages whatever the build, the program and the tests
 # need and the machine lacks. Uses sudo when not run as root.
+#   scripts/deps.sh [--run] [--vm] [--ola] [PACKAGE...]
+# --run: only what building and running the program needs (scripts/run.sh);
+# --vm:  also what the VM test (tests/vm) needs to boot its
+#        emulated PC. Only the test command asks for these; without them that
+#        test is skipped. (Its kernel and static busybox are fetched by the
+#        test itself, never installed.)
+# Further names are installed too.
 set -euo pipefail
 
+# Building and running qtx, the port library and the lamp monitor. The
+# windows' font is DejaVu Sans Condensed (fonts-dejavu-extra).
 packages=(
-  g++ cmake make pkg-config libinih-dev
-  dpkg-dev desktop-file-utils appstream librsvg2-bin file
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  g++ cmake make ninja-build pkg-config libinih-dev
+  qt6-base-dev libgl-dev
   fonts-dejavu-core fonts-dejavu-extra
 )
-# --vm: also what the VM test (tests/vm) needs to boot its emulated PC. Only
-# the test command asks for these; without them that test is skipped. (Its
-# kernel and static busybox are fetched by the test itself, never installed.)
+# The tests, the benchmarks and the package need more; --run leaves them out.
 # --ola: also OLA, for the OLA back end (libola-dev; the build leaves the
 # module out without it) and its tests and benchmark (the daemon, ola). The
 # test command and the package command ask for these. Installing ola does not
 # start its daemon.
+everything=1
 while [ $# -gt 0 ]; do
   case $1 in
+    --run) everything=0 ;;
     --vm) packages+=(qemu-system-x86 cpio) ;;
     --ola) packages+=(ola libola-dev) ;;
     *) break ;;
   esac
   shift
 done
+if [ "$everything" = 1 ]; then
+  packages+=(
+    qt6-base-dev-tools
+    dpkg-dev desktop-file-utils appstream librsvg2-bin file
+    googletest libgtest-dev libgmock-dev libbenchmark-dev
+  )
+fi
 packages+=("$@")
 
 missing=()

@@ -1,32 +1,38 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the running light. When the port
-# library will simulate the port (no parallel port at 888 here, or
-# PORTIO_BACKEND=sim), the lamp monitor starts beside it and is stopped when
-# the running light ends.
+# Starts the running light: checks for a graphical session, installs what
+# building and running need and the machine lacks, builds the program, the
+# port library and the lamp monitor (no tests, no benchmarks) in build/run, a
+# folder of its own, and starts them as the desktop menu does (qtx-session):
+# when the port will be simulated, the lamp monitor opens beside the running
+# light and closes when it ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh
-
-cmake -S . -B build/normal -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/normal -j "$(nproc)"
-
-bin=build/normal/bin
-
-# The window needs a graphical session (X11 or Wayland).
+# First, before any work: the windows need a graphical session.
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-  echo "No display: start scripts/run.sh from a desktop session (or under xvfb-run)." >&2
+  cat >&2 <<'TEXT'
+scripts/run.sh: there is no graphical session here (neither DISPLAY nor
+WAYLAND_DISPLAY is set), so the windows could not open. Nothing was installed
+or built. To get one:
+  - run it from a terminal inside your desktop session (X11 or Wayland);
+  - over SSH, log in with X forwarding: ssh -X user@host, then scripts/run.sh;
+  - on a machine without a screen, under a virtual X server (you will not see
+    the windows): sudo apt install xvfb, then xvfb-run -a scripts/run.sh.
+TEXT
   exit 1
 fi
 
-# The monitor asks the port library's own chooser, with this environment,
-# whether port 888 will be simulated; if not, it says why and exits at once.
-"$bin/portio-monitor" --if-simulated &
-monitor=$!
-stop_monitor() {
-  kill "$monitor" 2>/dev/null && wait "$monitor" 2>/dev/null
-  return 0
-}
-trap stop_monitor EXIT
-trap 'exit 130' INT TERM
-"$bin/qtx"
+scripts/deps.sh --run
+
+# Every setting given here, so that nothing carries over from another build.
+# Ninja builds the three targets side by side and finds nothing to do in a
+# fraction of a second; a folder left by another generator is made anew.
+build=build/run
+if [ -f "$build/CMakeCache.txt" ] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$build/CMakeCache.txt"; then
+  rm -rf "$build"
+fi
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DRUNLIGHT_TESTS=OFF -DRUNLIGHT_BENCH=OFF -DRUNLIGHT_SANITIZE=OFF -DRUNLIGHT_WERROR=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)" --target qtx portio portio-monitor
+
+exec "$build/bin/qtx-session"

@@ -90,7 +90,10 @@ QSize LampRow::sizeHint() const {
 }
 
 QSize LampRow::minimumSizeHint() const {
-    return {240, 70};
+    // Narrow enough for the monitor to fit left of the running light's main
+    // window at its designed place (270 pixels from the screen's edge); the
+    // lamps are still 14 pixels across and their "D7".."D0" fit under them.
+    return {200, 70};
 }
 
 void LampRow::paintEvent(QPaintEvent*) {

@@ -19,7 +19,6 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QScreen>
 #include <QSocketNotifier>
 
 #include <memory>
@@ -31,6 +30,7 @@
 #include "port_backend.h"
 #include "port_chooser.h"
 #include "settings.h"
+#include "screen_placement.h"
 #include "sim_port.h"
 
 int main(int argc, char** argv) {
@@ -121,14 +121,11 @@ int main(int argc, char** argv) {
         }
         monitor = std::make_unique<runlight::ui::LampMonitor>(address, folder);
     }
-    // Beside the running light, whose window opens at (270, 235), where the
-    // screen has room for both; elsewhere the window manager decides.
+    // Beside the running light's main window where the screen has room for
+    // both, else covering as little of it as the screen allows; whole on the
+    // screen. (Where the window system places windows itself, it decides.)
     monitor->adjustSize();
-    const QRect screen = monitor->screen()->availableGeometry();
-    constexpr int kBesideRunningLight = 750;
-    if (screen.width() >= kBesideRunningLight + monitor->width()) {
-        monitor->move(screen.left() + kBesideRunningLight, screen.top() + 235);
-    }
+    runlight::ui::placeBesideRunningLight(*monitor);
     monitor->show();
     return QApplication::exec();
 }

@@ -9,6 +9,7 @@
 #include "command_button.h"
 #include "design.h"
 #include "qtx_version.h"
+#include "screen_placement.h"
 
 namespace runlight::ui {
 
@@ -72,8 +73,9 @@ void Dialog::showModeless() {
         activateWindow();
         return;
     }
-    // Load: the window as designed, whatever the last showing left.
-    setGeometry(px(kClientLeft), px(kClientTop), px(kClientWidth), px(kClientHeight));
+    // Load: the window as designed, whatever the last showing left; moved the
+    // least distance that puts it whole on the screen where it does not fit.
+    placeWhole(*this, QRect(px(kClientLeft), px(kClientTop), px(kClientWidth), px(kClientHeight)));
     m_okButton->setFocus(Qt::OtherFocusReason);
     show();
     raise();

@@ -11,6 +11,7 @@
 #include "dialog.h"
 #include "error_report.h"
 #include "frame_pacer.h"
+#include "speed_tip.h"
 #include "step_clock.h"
 #include "value_box.h"
 #include "window_colour.h"
@@ -51,6 +52,9 @@ Form1::Form1(PortSink& port, QWidget* parent)
         m_sequencer.Start_Stop_Click();
         m_clock->followRunState();
     });
+    // The bar's tooltip tells the period and the steps per second, and follows
+    // a dragged thumb; it changes nothing of the bar.
+    new SpeedTip(*m_controls.vScroll1);
 
     // Load: the timer runs from here on; Form_Load moves the bar to 200,
     // and that change sets the period.

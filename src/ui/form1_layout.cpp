@@ -15,6 +15,7 @@
 #include "command_button.h"
 #include "design.h"
 #include "readout_list.h"
+#include "screen_placement.h"
 #include "step_sequencer.h"
 #include "value_box.h"
 #include "window_colour.h"
@@ -109,6 +110,11 @@ void buildStepRows(QWidget* client, const QPalette& palette, Form1Controls& cont
             auto* box = new ValueBox(frame);
             box->setObjectName(QStringLiteral("Check%1_%2").arg(channel).arg(row));
             box->setAccessibleName(QStringLiteral("Check%1").arg(channel));
+            // Channel 1 is bit 7 of the byte, the lamp monitor's D7.
+            box->setToolTip(QStringLiteral("%1. lépés, %2. csatorna (D%3)")
+                                .arg(step)
+                                .arg(channel)
+                                .arg(kChannelCount - channel));
             box->setGeometry(
                 twipsRect(120 + kChannelPitch * (channel - 1), 120, kBoxSize, kBoxSize));
             controls.channels.at(at(row)).at(at(channel - 1)) = box;
@@ -118,6 +124,8 @@ void buildStepRows(QWidget* client, const QPalette& palette, Form1Controls& cont
         enable->setObjectName(QStringLiteral("Ch%1").arg(8 + step));
         enable->setAccessibleName(step == 1 ? QString() : QStringLiteral("Check%1").arg(8 + step));
         enable->setGeometry(twipsRect(120, 120 + kRowPitch * row, kBoxSize, kBoxSize));
+        enable->setToolTip(
+            QStringLiteral("%1. lépés engedélyezése: bejelölve részt vesz a futásban").arg(step));
         // The back colour fills the box's whole area, around the square too.
         enable->setAutoFillBackground(true);
         QPalette colours = enable->palette();
@@ -149,6 +157,9 @@ void buildControls(QWidget* client, const QPalette& palette, Form1Controls& cont
     controls.startStop = new CommandButton(QStringLiteral("START"), client);
     controls.startStop->setObjectName(QStringLiteral("Start_Stop"));
     controls.startStop->setGeometry(twipsRect(5400, 600, 1335, 615));
+    controls.startStop->setToolTip(
+        QStringLiteral("A futófény indítása és leállítása\n"
+                       "(induláskor a Szóköz vagy az Enter is indítja)"));
 
     makeLabel(client, "Label3", QStringLiteral(" Sebesség"), twipsRect(5640, 1440, 855, 255));
 
@@ -203,11 +214,15 @@ Form1Controls buildForm1Layout(QMainWindow& window) {
     buildControls(client, window.palette(), controls);
     setFocusOrder(controls);
 
+    // Enlarging the window only adds empty space; it cannot be made smaller
+    // than the designed client area, which holds every control.
+    client->setMinimumSize(px(kClientWidth), px(kClientHeight));
     // The menu bar lies above the client area; it is the client area that
-    // opens 458 x 438 at (270, 235).
+    // opens 458 x 438 at (270, 235), where the whole window fits the screen,
+    // else moved the least distance that puts it whole on the screen.
     const int menuHeight = window.menuBar()->sizeHint().height();
-    window.setGeometry(px(kClientLeft), px(kClientTop) - menuHeight, px(kClientWidth),
-                       px(kClientHeight) + menuHeight);
+    placeWhole(window, QRect(px(kClientLeft), px(kClientTop) - menuHeight, px(kClientWidth),
+                             px(kClientHeight) + menuHeight));
     return controls;
 }
 

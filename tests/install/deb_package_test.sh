@@ -58,7 +58,7 @@ done
 
 contents=$(dpkg-deb --contents "$deb" | awk '{ print $6 }')
 for path in \
-  "$bindir/qtx" "$bindir/portio-monitor" "$bindir/portio-out" "$libdir/libportio.so.1" "$includedir/portio.h" \
+  "$bindir/qtx" "$bindir/qtx-session" "$bindir/portio-monitor" "$bindir/portio-out" "$libdir/libportio.so.1" "$includedir/portio.h" \
   "$datadir/applications/$id.desktop" "$datadir/applications/$id.monitor.desktop" \
   "$datadir/metainfo/$id.metainfo.xml" "$datadir/icons/hicolor/scalable/apps/$id.svg" \
   "$datadir/doc/qtx/LICENSE"; do

@@ -28,7 +28,7 @@ started=$(date +%s%N)
 cmake --install "$build" --prefix "$prefix" >"$work/install.log"
 
 # The pieces, where the desktop and the linker look for them.
-for program in qtx portio-monitor portio-out; do
+for program in qtx qtx-session portio-monitor portio-out; do
   [ -x "$prefix/$bindir/$program" ] || fail "$bindir/$program is not installed"
 done
 lib=$prefix/$libdir/libportio.so.1

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStyleOptionSlider>
+#include <QToolTip>
 
 #include <map>
 #include <vector>
@@ -24,9 +25,9 @@
 namespace runlight::ui {
 namespace {
 
+using runlight::testing::TestPortRecorder;
 using testing::Form1Rig;
 using testing::ShownForm1;
-using runlight::testing::TestPortRecorder;
 using Writes = std::vector<std::pair<int, int>>;
 
 QString channelName(int step, int channel) {  // step 1..16, channel 1..8
@@ -277,6 +278,48 @@ TEST(Form1Speed, DraggingTheThumbChangesThePeriodOnlyOnRelease) {
     EXPECT_GT(bar->value(), 300);
     EXPECT_EQ(timer->interval(), bar->value()) << "the period follows on release";
     EXPECT_TRUE(timer->isActive());
+}
+
+TEST(Form1Speed, TooltipTellsThePeriodAndFollowsADraggedThumbUntilRelease) {
+    Form1Rig rig;
+    auto* bar = rig.form.find<QScrollBar>("VScroll1");
+    EXPECT_EQ(bar->toolTip(), "200 ms lépésenként, 5 lépés/s\nFelfelé gyorsabb, lefelé lassabb");
+    QTest::keyClick(bar, Qt::Key_End);
+    EXPECT_TRUE(bar->toolTip().startsWith("800 ms lépésenként, 1,25 lépés/s"))
+        << bar->toolTip().toStdString();
+
+    // While dragging, a tip follows the thumb; the bar's own tooltip and
+    // the period wait for the release.
+    const QPoint from = sliderCentre(bar);
+    const QPoint to = from - QPoint(0, 150);
+    QTest::mousePress(bar, Qt::LeftButton, Qt::NoModifier, from);
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), bar->mapToGlobal(QPointF(to)), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(bar, &move);
+    const int dragged = bar->sliderPosition();
+    ASSERT_LT(dragged, 800);
+    EXPECT_TRUE(QToolTip::isVisible());
+    EXPECT_TRUE(QToolTip::text().startsWith(QStringLiteral("%1 ms lépésenként").arg(dragged)))
+        << QToolTip::text().toStdString();
+    EXPECT_TRUE(QToolTip::text().endsWith("Elengedéskor lép életbe"));
+    EXPECT_TRUE(bar->toolTip().startsWith("800 ms"));
+    EXPECT_EQ(rig.form.timer()->interval(), 800);
+
+    QTest::mouseRelease(bar, Qt::LeftButton, Qt::NoModifier, to);
+    EXPECT_TRUE(bar->toolTip().startsWith(QStringLiteral("%1 ms lépésenként").arg(dragged)));
+    EXPECT_EQ(rig.form.timer()->interval(), dragged);
+}
+
+TEST(Form1Tooltips, BoxesNameTheirStepAndChannelAndStartNamesItsKeys) {
+    Form1Rig rig;
+    ShownForm1& form = rig.form;
+    EXPECT_EQ(form.box(channelName(1, 1))->toolTip(), "1. lépés, 1. csatorna (D7)");
+    EXPECT_EQ(form.box(channelName(3, 8))->toolTip(), "3. lépés, 8. csatorna (D0)");
+    EXPECT_EQ(form.box(channelName(16, 5))->toolTip(), "16. lépés, 5. csatorna (D3)");
+    EXPECT_TRUE(form.box(enableName(1))->toolTip().startsWith("1. lépés engedélyezése"));
+    EXPECT_TRUE(form.box(enableName(16))->toolTip().startsWith("16. lépés engedélyezése"));
+    const QString start = form.find<QPushButton>("Start_Stop")->toolTip();
+    EXPECT_TRUE(start.contains("Szóköz") && start.contains("Enter")) << start.toStdString();
 }
 
 TEST(Form1Speed, ArrowKeysAndTrackClicksChangeThePeriodAtOnce) {
