@@ -8,14 +8,17 @@ packages=(
   dpkg-dev desktop-file-utils appstream librsvg2-bin file
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  libgpiod-dev
   fonts-dejavu-core fonts-dejavu-extra
 )
-# --vm: also what the VM test (tests/vm) needs to boot its emulated PC. Only
-# the test command asks for these; without them that test is skipped. (Its
-# kernel and static busybox are fetched by the test itself, never installed.)
+# --vm: also what the VM tests (tests/vm) need to boot their emulated PC and,
+# for the GPIO boot, to build the gpio-sim module for Debian's current kernel
+# (its headers and sources). Only the test command asks for these; without
+# them those tests are skipped. (The kernel and a static busybox are fetched
+# by the tests themselves, never installed.)
 if [ "${1:-}" = --vm ]; then
   shift
-  packages+=(qemu-system-x86 cpio)
+  packages+=(qemu-system-x86 cpio make xz-utils linux-headers-amd64 linux-source-6.1)
 fi
 packages+=("$@")
 
