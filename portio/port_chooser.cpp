@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 
+#include "module_loader.h"
 #include "port_backend.h"
+#include "settings.h"
 
 namespace runlight::portio {
 
@@ -20,6 +22,13 @@ Settings Settings::fromEnvironment() {
     settings.trace = environment("PORTIO_TRACE");
     settings.runtimeDir = environment("XDG_RUNTIME_DIR");
     settings.tmpDir = environment("TMPDIR");
+    settings.configFile = settingsFilePath(environment("XDG_CONFIG_HOME"), environment("HOME"));
+    for (const SettingKey& key : settingKeys()) {
+        const std::string value = environment(key.variable);
+        if (!value.empty()) {
+            settings.variables[key.variable] = value;
+        }
+    }
     return settings;
 }
 
@@ -30,9 +39,18 @@ Choice choose(std::uint16_t address, const Settings& settings) {
         choice.kind = Choice::Kind::Sim;
         return choice;
     }
+    if (const ModuleInfo* module = findModuleInfo(backend)) {
+        choice.kind = Choice::Kind::Module;
+        choice.module = module;
+        return choice;
+    }
     if (backend != "" && backend != "auto" && backend != "parport") {
-        choice.error = portLabel(address) + ": PORTIO_BACKEND=" + backend +
-                       " is not one of auto, parport, sim; nothing was written";
+        std::string known;
+        for (const char* name : backendNames()) {
+            known += (known.empty() ? "" : ", ") + std::string(name);
+        }
+        choice.error = portLabel(address) + ": PORTIO_BACKEND=" + backend + " is not one of " +
+                       known + "; nothing was written";
         return choice;
     }
     const auto found = findParport(address, settings.procRoot, settings.devRoot, settings.device);
@@ -45,6 +63,32 @@ Choice choose(std::uint16_t address, const Settings& settings) {
         choice.kind = Choice::Kind::Sim;
     }
     return choice;
+}
+
+Choice chooseWithSettings(std::uint16_t address, const Settings& settings, PortSettings& resolved) {
+    auto variables = settings.variables;
+    const std::pair<const char*, const std::string*> direct[] = {
+        {"PORTIO_BACKEND", &settings.backend},
+        {"PORTIO_DEVICE", &settings.device},
+        {"PORTIO_TRACE", &settings.trace}};
+    for (const auto& [name, value] : direct) {
+        if (!value->empty()) {
+            variables[name] = *value;
+        } else {
+            variables.erase(name);
+        }
+    }
+    std::string error;
+    if (!resolvePortSettings(address, settings.configFile, variables, resolved, error)) {
+        Choice choice;
+        choice.error = portLabel(address) + ": " + error + "; nothing was written";
+        return choice;
+    }
+    Settings chosen = settings;
+    chosen.backend = resolved.text("backend");
+    chosen.device = resolved.text("device");
+    chosen.trace = resolved.text("trace");
+    return choose(address, chosen);
 }
 
 }  // namespace runlight::portio

@@ -1,13 +1,18 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "parport_finder.h"
 
 namespace runlight::portio {
 
 struct ParportDriver;
+struct ModuleInfo;
+class PortSettings;
 
 // What steers the library, read from the environment at its first call.
 struct Settings {
@@ -19,15 +24,24 @@ struct Settings {
     std::string procRoot = kProcRoot;
     std::string devRoot = kDevRoot;
     const ParportDriver* driver = nullptr;  // the system's calls; tests give a fake
+    // The settings file (portio.conf, see settings.h), "" for none.
+    std::string configFile;
+    // The environment variables of the back ends' keys that are set
+    // (PORTIO_OLA_UNIVERSE=2, ...). backend, device and trace above win over
+    // any PORTIO_BACKEND, PORTIO_DEVICE, PORTIO_TRACE here.
+    std::map<std::string, std::string, std::less<>> variables;
+    // Where back end modules are looked for; empty: moduleFolders().
+    std::vector<std::string> moduleFolders;
 
     static Settings fromEnvironment();
 };
 
 struct Choice {
-    enum class Kind { Parport, Sim, Error };
+    enum class Kind { Parport, Sim, Module, Error };
     Kind kind = Kind::Error;
-    ParportChoice parport;  // for Parport
-    std::string error;      // for Error: names the port and what is wrong
+    ParportChoice parport;               // for Parport
+    const ModuleInfo* module = nullptr;  // for Module: the back end's module
+    std::string error;                   // for Error: names the port and what is wrong
 };
 
 // Which back end serves `address`:
@@ -37,7 +51,14 @@ struct Choice {
 // - auto (or unset): the real port when there is one as for parport, else
 //   the simulated one. A real port found here that then cannot be opened or
 //   claimed is an error at the write, never a quiet switch to the simulation;
+// - a back end that lives in a module (ola): that module;
 // - anything else: an error naming the value.
 Choice choose(std::uint16_t address, const Settings& settings);
+
+// The same for `address` with its settings file section and environment
+// (see resolvePortSettings): fills `resolved` with every value and where it
+// came from, and returns an Error choice naming the port for a bad file or
+// variable.
+Choice chooseWithSettings(std::uint16_t address, const Settings& settings, PortSettings& resolved);
 
 }  // namespace runlight::portio

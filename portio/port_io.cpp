@@ -2,7 +2,9 @@
 
 #include <utility>
 
+#include "module_loader.h"
 #include "parport_device.h"
+#include "settings.h"
 #include "sim_port.h"
 #include "trace.h"
 
@@ -17,7 +19,10 @@ PortBackend* PortIo::backendFor(std::uint16_t address) {
     if (slot) {
         return slot.get();
     }
-    const Choice choice = choose(address, m_settings);
+    PortSettings resolved;
+    const Choice choice = chooseWithSettings(address, m_settings, resolved);
+    m_tracePaths[address] =
+        choice.kind == Choice::Kind::Error ? m_settings.trace : resolved.text("trace");
     switch (choice.kind) {
         case Choice::Kind::Parport:
             slot = ParportDevice::open(
@@ -34,6 +39,18 @@ PortBackend* PortIo::backendFor(std::uint16_t address) {
             }
             break;
         }
+        case Choice::Kind::Module: {
+            const auto module = BackendModule::load(
+                *choice.module,
+                m_settings.moduleFolders.empty() ? moduleFolders() : m_settings.moduleFolders,
+                m_lastError);
+            if (!module) {
+                m_lastError = portLabel(address) + ": " + m_lastError + "; nothing was written";
+            } else {
+                slot = module->open(address, resolved, m_lastError);
+            }
+            break;
+        }
         case Choice::Kind::Error:
             m_lastError = choice.error;
             break;
@@ -46,12 +63,15 @@ PortBackend* PortIo::backendFor(std::uint16_t address) {
 }
 
 void PortIo::traceOut(std::uint16_t address, std::uint8_t data) {
-    if (m_settings.trace.empty() || m_traceGivenUp) {
+    const auto path = m_tracePaths.find(address);
+    const std::string& tracePath = path != m_tracePaths.end() ? path->second : m_settings.trace;
+    if (tracePath.empty() || m_traceGivenUp) {
         return;
     }
     std::string error;
-    if (!m_trace) {
-        m_trace = Trace::open(m_settings.trace, error);
+    if (!m_trace || m_tracePath != tracePath) {
+        m_trace = Trace::open(tracePath, error);
+        m_tracePath = tracePath;
     }
     if (m_trace && m_trace->record(address, data, error)) {
         return;

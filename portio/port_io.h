@@ -38,7 +38,11 @@ private:
 
     Settings m_settings;
     std::map<std::uint16_t, std::unique_ptr<PortBackend>> m_ports;
+    // The trace file of each port that was set up, from its settings (the
+    // settings file's `trace` or PORTIO_TRACE); one file is open at a time.
+    std::map<std::uint16_t, std::string> m_tracePaths;
     std::unique_ptr<Trace> m_trace;
+    std::string m_tracePath;      // of m_trace
     bool m_traceGivenUp = false;  // a trace failure is reported once, then the trace is off
     std::string m_lastError;
 };

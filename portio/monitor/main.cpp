@@ -21,6 +21,7 @@
 #include "lamp_monitor.h"
 #include "port_backend.h"
 #include "port_chooser.h"
+#include "settings.h"
 #include "sim_port.h"
 
 int main(int argc, char** argv) {
@@ -62,12 +63,15 @@ int main(int argc, char** argv) {
     const auto settings = runlight::portio::Settings::fromEnvironment();
 
     if (parser.isSet(ifSimulated)) {
-        const auto choice = runlight::portio::choose(address, settings);
+        runlight::portio::PortSettings resolved;
+        const auto choice = runlight::portio::chooseWithSettings(address, settings, resolved);
         if (choice.kind != runlight::portio::Choice::Kind::Sim) {
             std::fprintf(stderr, "portio-monitor: %s is not simulated here (%s); not starting\n",
                          runlight::portio::portLabel(address).c_str(),
                          choice.kind == runlight::portio::Choice::Kind::Parport
                              ? ("real port " + choice.parport.device).c_str()
+                         : choice.kind == runlight::portio::Choice::Kind::Module
+                             ? ("back end " + resolved.text("backend")).c_str()
                              : choice.error.c_str());
             return 0;
         }

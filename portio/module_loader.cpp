@@ -1,0 +1,195 @@
+#include "module_loader.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <array>
+#include <filesystem>
+#include <utility>
+
+#include "portio_module.h"
+#include "settings.h"
+
+#ifndef PORTIO_MODULE_DIR
+#define PORTIO_MODULE_DIR "/usr/lib"
+#endif
+
+namespace runlight::portio {
+
+namespace {
+
+constexpr std::array<ModuleInfo, 1> kModules{{
+    {"ola", "OLA (DMX)", "qtx-ola"},
+}};
+
+void assignText(void* context, const char* text) {
+    *static_cast<std::string*>(context) = text != nullptr ? text : "";
+}
+
+PortioText textInto(std::string& text) {
+    return PortioText{&text, &assignText};
+}
+
+const char* settingValue(void* context, const char* key) {
+    const SettingValue* value = static_cast<const PortSettings*>(context)->find(key);
+    return value != nullptr ? value->text.c_str() : nullptr;
+}
+
+const char* settingOrigin(void* context, const char* key) {
+    const SettingValue* value = static_cast<const PortSettings*>(context)->find(key);
+    return value != nullptr ? value->origin.c_str() : nullptr;
+}
+
+PortioSettings settingsView(const PortSettings& settings) {
+    return PortioSettings{const_cast<PortSettings*>(&settings), &settingValue, &settingOrigin};
+}
+
+// One port's back end inside a module; keeps the module alive while it lives.
+class ModuleBackend final : public PortBackend {
+public:
+    ModuleBackend(std::shared_ptr<const BackendModule> owner, const PortioModule& module,
+                  PortioBackend* backend)
+        : m_owner(std::move(owner)), m_module(module), m_backend(backend) {}
+    ~ModuleBackend() override { m_module.close(m_backend); }
+    ModuleBackend(const ModuleBackend&) = delete;
+    ModuleBackend& operator=(const ModuleBackend&) = delete;
+
+    bool write(std::uint8_t data, std::string& error) override {
+        return m_module.write(m_backend, data, textInto(error)) == 1;
+    }
+    bool read(std::uint8_t& data, std::string& error) override {
+        return m_module.read(m_backend, &data, textInto(error)) == 1;
+    }
+
+private:
+    std::shared_ptr<const BackendModule> m_owner;
+    const PortioModule& m_module;
+    PortioBackend* m_backend;
+};
+
+// The folder of the object this code is in. For a program (portio-out, the
+// monitor) the loader may only know its name as it was started, so the
+// kernel's link to the running program is asked instead.
+std::string ownFolder() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&ownFolder), &info) == 0 || info.dli_fname == nullptr) {
+        return "";
+    }
+    std::error_code failed;
+    std::filesystem::path file = info.dli_fname;
+    if (file.is_relative() || !file.has_parent_path()) {
+        file = std::filesystem::read_symlink("/proc/self/exe", failed);
+        if (failed) {
+            return "";
+        }
+    }
+    return file.parent_path().string();
+}
+
+}  // namespace
+
+const ModuleInfo* findModuleInfo(std::string_view backend) {
+    for (const ModuleInfo& info : kModules) {
+        if (backend == info.backend) {
+            return &info;
+        }
+    }
+    return nullptr;
+}
+
+std::string moduleFileName(std::string_view backend) {
+    return "libportio-" + std::string(backend) + ".so.1";
+}
+
+std::vector<std::string> moduleFolders() {
+    std::vector<std::string> folders;
+    const std::string own = ownFolder();
+    if (!own.empty()) {
+        folders.push_back(own);
+    }
+    if (own != PORTIO_MODULE_DIR) {
+        folders.emplace_back(PORTIO_MODULE_DIR);
+    }
+    return folders;
+}
+
+std::shared_ptr<BackendModule> BackendModule::load(const ModuleInfo& info,
+                                                   const std::vector<std::string>& folders,
+                                                   std::string& error) {
+    const std::string file = moduleFileName(info.backend);
+    std::string path;
+    std::string looked;
+    for (const std::string& folder : folders) {
+        const std::string candidate = folder + "/" + file;
+        if (::access(candidate.c_str(), F_OK) == 0) {
+            path = candidate;
+            break;
+        }
+        looked += (looked.empty() ? "" : ", ") + folder;
+    }
+    const std::string install = std::string("install the ") + info.package +
+                                " package (\"sudo apt install " + info.package + "\")";
+    if (path.empty()) {
+        error = std::string("the ") + info.title + " back end is not installed: " + file +
+                " is in none of " + looked + "; " + install;
+        return nullptr;
+    }
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    if (handle == nullptr) {
+        const char* reason = ::dlerror();
+        error = std::string("cannot load the ") + info.title + " back end " + path + ": " +
+                (reason != nullptr ? reason : "unknown reason") + "; " + install +
+                " again, which brings what it needs";
+        return nullptr;
+    }
+    const auto factory =
+        reinterpret_cast<PortioModuleFactory>(::dlsym(handle, PORTIO_MODULE_FACTORY));
+    const PortioModule* module = factory != nullptr ? factory(PORTIO_MODULE_ABI) : nullptr;
+    const std::string same = "; install the " + std::string(info.package) +
+                             " package of the same version as the port library";
+    if (module == nullptr) {
+        ::dlclose(handle);
+        error = path + " is not a port library module (no " + PORTIO_MODULE_FACTORY + ")" + same;
+        return nullptr;
+    }
+    if (module->abi != PORTIO_MODULE_ABI) {
+        ::dlclose(handle);
+        error = path + " speaks module interface " + std::to_string(module->abi) +
+                ", this port library speaks " + std::to_string(PORTIO_MODULE_ABI) + same;
+        return nullptr;
+    }
+    if (module->name == nullptr || std::string_view(module->name) != info.backend) {
+        ::dlclose(handle);
+        error = path + " is not the " + info.title + " back end" + same;
+        return nullptr;
+    }
+    return std::make_shared<BackendModule>(Loaded{}, path, handle, module);
+}
+
+BackendModule::BackendModule(Loaded, std::string path, void* handle, const PortioModule* module)
+    : m_path(std::move(path)), m_handle(handle), m_module(module) {}
+
+BackendModule::~BackendModule() {
+    ::dlclose(m_handle);  // the module stays mapped (RTLD_NODELETE); this drops our count
+}
+
+std::unique_ptr<PortBackend> BackendModule::open(std::uint16_t address,
+                                                 const PortSettings& settings, std::string& error) {
+    const PortioSettings view = settingsView(settings);
+    PortioBackend* backend = m_module->open(address, &view, textInto(error));
+    if (backend == nullptr) {
+        if (error.empty()) {
+            error = portLabel(address) + ": " + m_path + " could not open the port";
+        }
+        return nullptr;
+    }
+    return std::make_unique<ModuleBackend>(shared_from_this(), *m_module, backend);
+}
+
+bool BackendModule::probe(std::uint16_t address, const PortSettings& settings,
+                          std::string& report) const {
+    const PortioSettings view = settingsView(settings);
+    return m_module->probe(address, &view, textInto(report)) == 1;
+}
+
+}  // namespace runlight::portio

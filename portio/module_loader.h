@@ -1,0 +1,74 @@
+#pragma once
+
+// Loads back end modules (libportio-NAME.so.1) by name, checks their
+// interface version, and wraps what they open as a PortBackend. See
+// portio_module.h for the interface itself.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "port_backend.h"
+
+struct PortioModule;
+
+namespace runlight::portio {
+
+class PortSettings;
+
+// A back end that lives in a module, and the Debian package that brings it.
+struct ModuleInfo {
+    const char* backend;  // "ola": the `backend` value
+    const char* title;    // "OLA (DMX)": for messages
+    const char* package;  // "qtx-ola"
+};
+
+// The module of `backend`, or null for a back end built into the library.
+const ModuleInfo* findModuleInfo(std::string_view backend);
+
+// "libportio-ola.so.1"
+std::string moduleFileName(std::string_view backend);
+
+// Where modules are looked for, in order: the folder of the file that holds
+// this code (libportio.so.1, or the program it is linked into), then the
+// library folder the project installs to.
+std::vector<std::string> moduleFolders();
+
+// A loaded module whose interface version matched. It stays mapped for the
+// rest of the process (RTLD_NODELETE): a module's third-party libraries
+// (libola, protobuf) are not all safe to unload and load again.
+class BackendModule : public std::enable_shared_from_this<BackendModule> {
+public:
+    // Loads the module of `backend` from the first of `folders` that has its
+    // file. Returns null with `error` saying what is missing and which
+    // package to install, why the file would not load, or that it speaks
+    // another interface version.
+    static std::shared_ptr<BackendModule> load(const ModuleInfo& info,
+                                               const std::vector<std::string>& folders,
+                                               std::string& error);
+
+    // The module's back end for `address`; null with the module's reason.
+    std::unique_ptr<PortBackend> open(std::uint16_t address, const PortSettings& settings,
+                                      std::string& error);
+    // See PortioModule::probe.
+    bool probe(std::uint16_t address, const PortSettings& settings, std::string& report) const;
+
+    const std::string& path() const { return m_path; }
+
+    struct Loaded {  // only load() makes one
+        explicit Loaded() = default;
+    };
+    BackendModule(Loaded, std::string path, void* handle, const PortioModule* module);
+    ~BackendModule();
+    BackendModule(const BackendModule&) = delete;
+    BackendModule& operator=(const BackendModule&) = delete;
+
+private:
+    std::string m_path;
+    void* m_handle;
+    const PortioModule* m_module;
+};
+
+}  // namespace runlight::portio

@@ -1,0 +1,338 @@
+#include "settings.h"
+
+#include <ini.h>
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace runlight::portio {
+
+namespace {
+
+constexpr std::array<const char*, 4> kBackends{"auto", "parport", "sim", "ola"};
+
+std::string checkBackend(std::string_view value) {
+    for (const char* name : kBackends) {
+        if (value == name) {
+            return "";
+        }
+    }
+    std::string known;
+    for (const char* name : kBackends) {
+        known += (known.empty() ? "" : ", ") + std::string(name);
+    }
+    return "is not one of " + known;
+}
+
+std::string checkText(std::string_view value) {
+    return value.empty() ? "is empty" : "";
+}
+
+// A whole number Low..High in decimal, nothing around it.
+template <long Low, long High>
+std::string checkRange(std::string_view value) {
+    long number = 0;
+    const auto [end, status] = std::from_chars(value.data(), value.data() + value.size(), number);
+    if (value.empty() || status != std::errc() || end != value.data() + value.size() ||
+        number < Low || number > High) {
+        return "is not a whole number " + std::to_string(Low) + ".." + std::to_string(High);
+    }
+    return "";
+}
+
+// The table of every key. A back end with settings of its own adds a block
+// here, with its own environment variables, so that the file is checked
+// before its module is loaded.
+constexpr SettingKey kKeys[] = {
+    // The library's own, for every port.
+    {"backend", "PORTIO_BACKEND", "", "auto", &checkBackend},
+    {"device", "PORTIO_DEVICE", "", nullptr, &checkText},  // parport: /dev/parportN
+    {"trace", "PORTIO_TRACE", "", nullptr, &checkText},
+    // OLA (libportio-ola.so.1): DMX universe, first of the eight channels,
+    // on level of a set bit, and olad's RPC port on this machine.
+    {"universe", "PORTIO_OLA_UNIVERSE", "ola", "1", &checkRange<0, 2147483647>},
+    {"channel", "PORTIO_OLA_CHANNEL", "ola", "1", &checkRange<1, 505>},
+    {"level", "PORTIO_OLA_LEVEL", "ola", "255", &checkRange<1, 255>},
+    {"ola-port", "PORTIO_OLA_PORT", "ola", "9010", &checkRange<1, 65535>},
+};
+
+std::string knownKeys() {
+    std::string known;
+    for (const SettingKey& key : kKeys) {
+        known += (known.empty() ? "" : ", ") + std::string(key.key);
+    }
+    return known;
+}
+
+// "port 888" or "port 0x378" -> 888.
+bool sectionAddress(std::string_view name, std::uint16_t& address) {
+    constexpr std::string_view kPrefix = "port";
+    if (name.substr(0, kPrefix.size()) != kPrefix) {
+        return false;
+    }
+    name.remove_prefix(kPrefix.size());
+    const auto digits = name.find_first_not_of(" \t");
+    if (digits == 0 || digits == std::string_view::npos) {
+        return false;
+    }
+    name.remove_prefix(digits);
+    int base = 10;
+    if (name.size() > 2 && name[0] == '0' && (name[1] == 'x' || name[1] == 'X')) {
+        name.remove_prefix(2);
+        base = 16;
+    }
+    unsigned long number = 0;
+    const auto [end, status] =
+        std::from_chars(name.data(), name.data() + name.size(), number, base);
+    if (name.empty() || status != std::errc() || end != name.data() + name.size() ||
+        number > 0xFFFF) {
+        return false;
+    }
+    address = static_cast<std::uint16_t>(number);
+    return true;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// One reading of a file through inih. inih reads the file a line at a time
+// through readLine, so the line count here is inih's own, and what inih
+// hands the handler was read on that line. Section headers are checked as
+// their line is read, since inih says nothing of a section that holds no key.
+struct Reading {
+    std::FILE* stream = nullptr;
+    SettingsFile* out = nullptr;
+    int line = 0;
+    SettingsFile::Section* section =
+        nullptr;  // the current [port N]; null before one or in a bad one
+    bool badSection = false;
+    std::map<std::string, int, std::less<>> keyLines;  // of the current section
+    int errorLine = 0;                                 // of the first problem found here
+    std::string error;
+
+    void fail(const std::string& what) {
+        if (errorLine == 0) {
+            errorLine = line;
+            error = what;
+        }
+    }
+
+    void sectionHeader(std::string_view text) {
+        const auto close = text.find(']');
+        if (close == std::string_view::npos) {
+            return;  // inih reports the line
+        }
+        const std::string_view name = text.substr(1, close - 1);
+        section = nullptr;
+        badSection = true;
+        keyLines.clear();
+        std::uint16_t address = 0;
+        if (!sectionAddress(name, address)) {
+            fail("unknown section [" + std::string(name) +
+                 "]; a section is [port N], N the port's address (888)");
+            return;
+        }
+        auto [at, made] = out->ports.try_emplace(address);
+        if (!made) {
+            fail("[port " + std::to_string(address) + "] comes twice (first on line " +
+                 std::to_string(at->second.line) + ")");
+            return;
+        }
+        at->second.line = line;
+        section = &at->second;
+        badSection = false;
+    }
+};
+
+constexpr int kLineLength = 200;  // inih's line buffer, with the newline and the end
+
+char* readLine(char* text, int size, void* stream) {
+    auto& reading = *static_cast<Reading*>(stream);
+    if (std::fgets(text, size, reading.stream) == nullptr) {
+        return nullptr;
+    }
+    ++reading.line;
+    const std::size_t length = std::strlen(text);
+    if (length > 0 && text[length - 1] != '\n' && !std::feof(reading.stream)) {
+        // Longer than inih's buffer: inih would take the rest for a line of its own.
+        int c = 0;
+        while ((c = std::fgetc(reading.stream)) != EOF && c != '\n') {
+        }
+        reading.fail("the line is longer than " + std::to_string(kLineLength - 2) + " characters");
+        text[0] = '\0';
+        return text;
+    }
+    std::string_view view(text, length);
+    if (reading.line == 1 && view.substr(0, 3) == "\xEF\xBB\xBF") {
+        view.remove_prefix(3);  // a byte-order mark, which inih skips too
+    }
+    // Indentation means nothing here. inih would take an indented line after
+    // a key for more of that key's value; no value here spans lines.
+    const auto start = view.find_first_not_of(" \t");
+    if (start != std::string_view::npos && start > 0) {
+        const std::size_t offset = static_cast<std::size_t>(view.data() - text) + start;
+        std::memmove(text, text + offset, length - offset + 1);
+        view = std::string_view(text, length - offset);
+    } else if (start == std::string_view::npos) {
+        return text;
+    }
+    if (view.front() == '[') {
+        reading.sectionHeader(view);
+    }
+    return text;
+}
+
+int onValue(void* user, const char* /*section*/, const char* name, const char* value) {
+    auto& reading = *static_cast<Reading*>(user);
+    if (reading.section == nullptr) {
+        if (!reading.badSection) {
+            reading.fail(std::string(name) + " = " + value +
+                         " is outside a [port N] section; put it under [port 888]");
+        }
+        return 1;  // a bad section was reported at its header
+    }
+    const SettingKey* key = findSettingKey(name);
+    if (key == nullptr) {
+        reading.fail("unknown key \"" + std::string(name) + "\"; the keys are " + knownKeys());
+        return 1;
+    }
+    auto [at, made] = reading.keyLines.try_emplace(name, reading.line);
+    if (!made) {
+        reading.fail(std::string(name) + " is set twice (first on line " +
+                     std::to_string(at->second) + ")");
+        return 1;
+    }
+    const std::string why = key->check(value);
+    if (!why.empty()) {
+        reading.fail(std::string(name) + " = " + value + " " + why);
+        return 1;
+    }
+    reading.section->settings.set(name,
+                                  {value, reading.out->path + ":" + std::to_string(reading.line)});
+    return 1;
+}
+
+}  // namespace
+
+std::span<const SettingKey> settingKeys() {
+    return kKeys;
+}
+
+const SettingKey* findSettingKey(std::string_view key) {
+    for (const SettingKey& known : kKeys) {
+        if (key == known.key) {
+            return &known;
+        }
+    }
+    return nullptr;
+}
+
+std::span<const char* const> backendNames() {
+    return kBackends;
+}
+
+const SettingValue* PortSettings::find(std::string_view key) const {
+    const auto at = m_values.find(key);
+    return at != m_values.end() ? &at->second : nullptr;
+}
+
+std::string PortSettings::text(std::string_view key) const {
+    const SettingValue* value = find(key);
+    return value != nullptr ? value->text : "";
+}
+
+bool readSettingsFile(const std::string& path, SettingsFile& file, std::string& error) {
+    file = SettingsFile{};
+    file.path = path;
+    const std::unique_ptr<std::FILE, FileCloser> stream(std::fopen(path.c_str(), "re"));
+    if (!stream) {
+        if (errno == ENOENT) {
+            return true;
+        }
+        error = path + ": cannot read it: " + std::strerror(errno);
+        return false;
+    }
+    file.exists = true;
+    Reading reading;
+    reading.stream = stream.get();
+    reading.out = &file;
+    const int firstBadLine = ini_parse_stream(&readLine, &reading, &onValue, &reading);
+    if (std::ferror(stream.get())) {
+        error = path + ": cannot read it: " + std::strerror(errno);
+        return false;
+    }
+    if (firstBadLine > 0 && (reading.errorLine == 0 || firstBadLine < reading.errorLine)) {
+        error = path + ":" + std::to_string(firstBadLine) +
+                ": not a [port N] header, a key = value line or a comment";
+        return false;
+    }
+    if (reading.errorLine != 0) {
+        error = path + ":" + std::to_string(reading.errorLine) + ": " + reading.error;
+        return false;
+    }
+    return true;
+}
+
+std::string settingsFilePath(const std::string& configHome, const std::string& home) {
+    if (!configHome.empty() && configHome.front() == '/') {
+        return configHome + "/portio/portio.conf";
+    }
+    if (!home.empty() && home.front() == '/') {
+        return home + "/.config/portio/portio.conf";
+    }
+    return "";
+}
+
+bool resolvePortSettings(std::uint16_t address, const std::string& filePath,
+                         const std::map<std::string, std::string, std::less<>>& variables,
+                         PortSettings& settings, std::string& error) {
+    settings = PortSettings{};
+    for (const SettingKey& key : kKeys) {
+        if (key.fallback != nullptr) {
+            settings.set(key.key, {key.fallback, "default"});
+        }
+    }
+    if (!filePath.empty()) {
+        SettingsFile file;
+        if (!readSettingsFile(filePath, file, error)) {
+            return false;
+        }
+        const auto section = file.ports.find(address);
+        if (section != file.ports.end()) {
+            for (const auto& [key, value] : section->second.settings.values()) {
+                settings.set(key, value);
+            }
+        }
+    }
+    const auto fromEnvironment = [&](const SettingKey& key) {
+        const auto set = variables.find(key.variable);
+        if (set == variables.end() || set->second.empty()) {
+            return true;
+        }
+        const std::string why = key.check(set->second);
+        if (!why.empty()) {
+            error = std::string(key.variable) + "=" + set->second + " " + why;
+            return false;
+        }
+        settings.set(key.key, {set->second, key.variable});
+        return true;
+    };
+    if (!fromEnvironment(*findSettingKey("backend"))) {
+        return false;
+    }
+    const std::string backend = settings.text("backend");
+    for (const SettingKey& key : kKeys) {
+        const bool applies = *key.backend == '\0' || backend == key.backend;
+        if (applies && std::string_view(key.key) != "backend" && !fromEnvironment(key)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace runlight::portio

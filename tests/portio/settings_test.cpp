@@ -1,0 +1,190 @@
+// The settings file and the environment over it, and back end modules loaded
+// by name: what steers a port before anything is written.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "module_loader.h"
+#include "port_chooser.h"
+#include "port_io.h"
+#include "settings.h"
+#include "sim_port.h"
+#include "temp_folder.h"
+
+namespace {
+
+using runlight::portio::Choice;
+using runlight::portio::PortIo;
+using runlight::portio::PortSettings;
+using runlight::portio::readSettingsFile;
+using runlight::portio::Settings;
+using runlight::portio::SettingsFile;
+using runlight::testing::TempFolder;
+using ::testing::HasSubstr;
+
+struct Malformed {
+    std::string text;
+    int line;
+    std::string what;
+};
+
+TEST(SettingsFile, EveryMalformedFileNamesTheFileTheLineAndWhatIsWrong) {
+    const std::vector<Malformed> cases = {
+        {"universe = 1\n", 1, "universe = 1 is outside a [port N] section"},
+        {"[port 888]\nbackend = ola\n[lamps]\n", 3, "unknown section [lamps]"},
+        {"[port 888]\n[port 70000]\n", 2, "unknown section [port 70000]"},
+        {"[port 888]\nunivers = 2\n", 2, "unknown key \"univers\"; the keys are backend, device"},
+        {"[port 888]\nchannel = 506\n", 2, "channel = 506 is not a whole number 1..505"},
+        {"[port 888]\nlevel = bright\n", 2, "level = bright is not a whole number 1..255"},
+        {"[port 888]\nola-port = 9010 # olad\n", 2, "ola-port = 9010 # olad is not a whole"},
+        {"[port 888]\nbackend = paralel\n", 2,
+         "backend = paralel is not one of auto, parport, sim, ola"},
+        {"[port 888]\ndevice =\n", 2, "device =  is empty"},
+        {"[port 888]\nuniverse = 1\nuniverse = 2\n", 3, "universe is set twice (first on line 2)"},
+        {"[port 888]\n\n[port 0x378]\n", 3, "[port 888] comes twice (first on line 1)"},
+        {"[port 888]\njust words\n", 2, "not a [port N] header, a key = value line or a comment"},
+        {"[port 888\nbackend = sim\n", 1, "not a [port N] header"},
+        {"[port 888]\ndevice = /dev/" + std::string(300, 'p') + "\nlevel = 0\n", 2,
+         "the line is longer than 198 characters"},
+        // Comments and blank lines count as lines; the first problem wins.
+        {"; lamps\n# more\n\n[port 888]\nchannel=1\nlevel = abc\nbogus = 1\n", 6, "level = abc"},
+        {"[port 632]\nbackend = sim\n\n[port 888]\nchannel = 0\n", 5, "channel = 0"},
+    };
+    TempFolder folder;
+    for (const Malformed& bad : cases) {
+        folder.write("portio.conf", bad.text);
+        SettingsFile file;
+        std::string error;
+        EXPECT_FALSE(readSettingsFile(folder / "portio.conf", file, error)) << bad.text;
+        EXPECT_THAT(error,
+                    HasSubstr(folder / "portio.conf:" + std::to_string(bad.line) + ": " + bad.what))
+            << bad.text;
+    }
+
+    SettingsFile file;
+    std::string error;
+    EXPECT_FALSE(readSettingsFile(folder.path(), file, error)) << "a folder is no file";
+    EXPECT_THAT(error, HasSubstr(folder.path() + ": cannot read it: Is a directory"));
+
+    EXPECT_TRUE(readSettingsFile(folder / "missing.conf", file, error))
+        << "no file is no error: nothing is set";
+    EXPECT_FALSE(file.exists);
+}
+
+TEST(Settings, TheFileChoosesTheBackEndAndTheEnvironmentOverridesIt) {
+    TempFolder folder;
+    const std::string path = folder / "portio.conf";
+    folder.write("portio.conf",
+                 "[port 888]\nbackend = ola\nuniverse = 3\n  channel = 9  ; the ninth\n"
+                 "[port 0x278]\nbackend = sim\nchannel = 500\n");
+    Settings settings;
+    settings.configFile = path;
+    PortSettings resolved;
+
+    auto choice = chooseWithSettings(888, settings, resolved);
+    EXPECT_EQ(choice.kind, Choice::Kind::Module);
+    EXPECT_EQ(resolved.find("backend")->origin, path + ":2");
+    EXPECT_EQ(resolved.text("universe"), "3");
+    EXPECT_EQ(resolved.find("channel")->text, "9");
+    EXPECT_EQ(resolved.find("channel")->origin, path + ":4");
+    EXPECT_EQ(resolved.find("level")->text, "255");
+    EXPECT_EQ(resolved.find("level")->origin, "default");
+    EXPECT_EQ(resolved.find("ola-port")->text, "9010");
+    EXPECT_EQ(resolved.find("device"), nullptr);
+
+    EXPECT_EQ(chooseWithSettings(632, settings, resolved).kind, Choice::Kind::Sim);
+    EXPECT_EQ(resolved.text("channel"), "500");
+    EXPECT_EQ(chooseWithSettings(889, settings, resolved).kind, Choice::Kind::Sim)
+        << "a port the file does not name takes the defaults";
+    EXPECT_EQ(resolved.find("backend")->origin, "default");
+
+    settings.variables = {{"PORTIO_OLA_UNIVERSE", "7"}, {"PORTIO_OLA_LEVEL", ""}};
+    choice = chooseWithSettings(888, settings, resolved);
+    EXPECT_EQ(resolved.text("universe"), "7");
+    EXPECT_EQ(resolved.find("universe")->origin, "PORTIO_OLA_UNIVERSE");
+    EXPECT_EQ(resolved.find("level")->origin, "default") << "an empty variable is unset";
+
+    settings.variables["PORTIO_OLA_CHANNEL"] = "0x10";
+    choice = chooseWithSettings(888, settings, resolved);
+    EXPECT_EQ(choice.kind, Choice::Kind::Error);
+    EXPECT_THAT(
+        choice.error,
+        HasSubstr("port 888 (0x378): PORTIO_OLA_CHANNEL=0x10 is not a whole number 1..505"));
+
+    settings.backend = "sim";  // PORTIO_BACKEND
+    choice = chooseWithSettings(888, settings, resolved);
+    EXPECT_EQ(choice.kind, Choice::Kind::Sim)
+        << "the OLA variables are not checked when OLA is not chosen";
+    EXPECT_EQ(resolved.find("backend")->origin, "PORTIO_BACKEND");
+
+    settings.backend = "dmx";
+    choice = chooseWithSettings(888, settings, resolved);
+    EXPECT_THAT(choice.error,
+                HasSubstr("PORTIO_BACKEND=dmx is not one of auto, parport, sim, ola"));
+}
+
+std::uint8_t simByte(const std::string& runtimeDir) {
+    std::string error;
+    const auto port = runlight::portio::SimPort::open(
+        888, runlight::portio::simFolder(runtimeDir, "", error), error);
+    return port ? runlight::portio::SimPort::byteOf(port->state()) : 0;
+}
+
+TEST(PortIo, ABadSettingsFileIsReportedAtEveryWriteUntilItIsMended) {
+    TempFolder folder;
+    TempFolder runtime;
+    Settings settings;
+    settings.runtimeDir = runtime.path();
+    settings.procRoot = folder.path();  // no parallel port here
+    settings.configFile = folder / "portio.conf";
+    folder.write("portio.conf", "[port 888]\nbackend = sim\nlevl = 3\n");
+    PortIo io(settings);
+
+    io.out(888, 0x5A);
+    EXPECT_THAT(io.lastError(),
+                HasSubstr("port 888 (0x378): " + settings.configFile + ":3: unknown key \"levl\""));
+    EXPECT_EQ(simByte(runtime.path()), 0) << "nothing is written on a bad file";
+    io.out(888, 0x5A);
+    EXPECT_NE(io.lastError(), "") << "never silently ignored after the first report";
+
+    folder.write("portio.conf", "[port 888]\nbackend = sim\ntrace = " + folder / "trace" + "\n");
+    io.out(888, 0x5A);
+    EXPECT_EQ(io.lastError(), "") << "the mended file is read again at the next write";
+    EXPECT_EQ(simByte(runtime.path()), 0x5A);
+    const auto traced = runlight::testing::fileLines(folder / "trace");
+    ASSERT_EQ(traced.size(), 1u) << "the file's trace key";
+    EXPECT_THAT(traced[0], ::testing::EndsWith(" 888 90"));
+}
+
+TEST(ModuleLoader, AMissingModuleNamesItsPackageAndAnotherVersionIsRefused) {
+    TempFolder empty;
+    Settings settings;
+    settings.backend = "ola";
+    settings.variables = {{"PORTIO_OLA_UNIVERSE", "42"}};
+
+    settings.moduleFolders = {empty.path()};
+    PortIo missing(settings);
+    missing.out(888, 1);
+    EXPECT_THAT(
+        missing.lastError(),
+        HasSubstr("port 888 (0x378): the OLA (DMX) back end is not installed: "
+                  "libportio-ola.so.1 is in none of " +
+                  empty.path() + "; install the qtx-ola package (\"sudo apt install qtx-ola\")"));
+
+    settings.moduleFolders = {empty.path(), TEST_MODULE_OTHER_DIR};
+    PortIo other(settings);
+    other.out(888, 1);
+    EXPECT_THAT(other.lastError(), HasSubstr(std::string(TEST_MODULE_OTHER_DIR) +
+                                             "/libportio-ola.so.1 speaks module interface 2, "
+                                             "this port library speaks 1"));
+
+    settings.moduleFolders = {empty.path(), TEST_MODULE_CURRENT_DIR, TEST_MODULE_OTHER_DIR};
+    PortIo current(settings);
+    current.out(888, 1);
+    EXPECT_EQ(current.lastError(), "");
+    EXPECT_EQ(current.in(888), 42) << "the module got the port's universe";
+    current.out(888, 0xEE);
+    EXPECT_THAT(current.lastError(), HasSubstr("universe from PORTIO_OLA_UNIVERSE"));
+}
+
+}  // namespace
