@@ -126,7 +126,10 @@ GpioChipHandle openChip(const std::string& spec, GpioChipInfo& info, std::string
             return nullptr;
         }
     }
-    error = notFound + "; set the chip to one of them";
+    error = notFound + (found.info.empty()
+                            ? " (is this the machine with the GPIO header, and is its GPIO "
+                              "driver loaded?)"
+                            : "; set the chip to one of them");
     return nullptr;
 }
 
@@ -313,6 +316,9 @@ bool describeGpioPort(std::uint16_t address, const GpioConfig& config, std::stri
         free = free && (by.empty() || by == "\"qtx port " + std::to_string(address) + "\"");
         text += "  " + gpioLampLabel(i) + ": " + lineText(found.lines[i], found.offsets[i]) +
                 (by.empty() ? ", free" : ", held by " + by) + "\n";
+    }
+    if (!free) {
+        text += "Lines held by another program cannot be taken: stop it, or choose other lines\n";
     }
     return free;
 }

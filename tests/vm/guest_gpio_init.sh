@@ -42,9 +42,11 @@ relays=/dev/$(cat /sys/kernel/config/gpio-sim/relays/bank0/chip_name)
 chown root:gpio "$relays"
 chmod 0660 "$relays"
 
-# One line per scenario: LABEL SCENARIO ARGUMENTS...; each in a process of its own.
-while read -r label scenario arguments; do
-  su -s /bin/sh runner -c "exec /bin/portio_vm_gpio_guest $label $scenario $arguments" </dev/null
+# One line per scenario: LABEL SCENARIO EXTRA SETTINGS...; each in a process
+# of its own, with the port's settings as its environment.
+while read -r label scenario extra settings; do
+  [ "$extra" != - ] || extra=
+  su -s /bin/sh runner -c "exec env $settings /bin/portio_vm_gpio_guest $label $scenario $extra" </dev/null
   echo "QTXVM exit $label $?"
 done </etc/qtxvm/scenarios
 

@@ -32,21 +32,27 @@ boot_seconds=120  # a cached boot takes about 13 s on an idle machine
 source "$here/vm_common.sh"
 
 # --- what this boot runs and expects ----------------------------------------
-# Scenario lines for the guest: LABEL SCENARIO CHIP LINES ACTIVE-LOW [EXTRA]
-# (see vm_gpio_guest.cpp). The relays chip has 16 lines named GPIO<offset>;
-# the lamps sit on eight of them out of order, so that a bit on the wrong
-# line shows. Init makes the chip that only root may open first (gpiochip0),
-# the relays chip second (gpiochip1, label qtx-relays).
-lamps=9,3,14,0,7,12,5,10
+# Scenario lines for the guest: LABEL SCENARIO EXTRA SETTINGS..., SETTINGS
+# being the environment the port library reads (see vm_gpio_guest.cpp; "-"
+# for no EXTRA). The relays chip has 16 lines named GPIO<offset>; the lamps
+# sit on eight of them out of order, so that a bit on the wrong line shows.
+# Init makes the chip that only root may open first (gpiochip0), the relays
+# chip second (gpiochip1, label qtx-relays). One scenario takes its settings
+# from a portio.conf, as a user would write it.
+gpio="PORTIO_BACKEND=gpio PORTIO_GPIO_LINES=9,3,14,0,7,12,5,10"
 scenarios=(
-  "bytes-chip-by-name bytes gpiochip1 $lamps no"
-  "bytes-active-low-chip-by-path bytes /dev/gpiochip1 $lamps yes"
-  "bytes-chip-by-label-lines-by-name bytes qtx-relays GPIO9,GPIO3,GPIO14,GPIO0,GPIO7,GPIO12,GPIO5,GPIO10 no"
-  "held-line held gpiochip1 $lamps no 14"
-  "missing-chip missing gpiochip7 $lamps no"
-  "permission-denied denied gpiochip0 0,1,2,3,4,5,6,7 no"
-  "release release qtx-relays $lamps no"
+  "bytes-chip-by-name bytes - $gpio PORTIO_GPIO_CHIP=gpiochip1"
+  "bytes-active-low-chip-by-path bytes - $gpio PORTIO_GPIO_CHIP=/dev/gpiochip1 PORTIO_GPIO_ACTIVE_LOW=yes"
+  "bytes-file-chip-by-label-lines-by-name bytes - XDG_CONFIG_HOME=/etc/qtxvm/config"
+  "held-line held 14 $gpio PORTIO_GPIO_CHIP=gpiochip1"
+  "missing-chip missing - $gpio PORTIO_GPIO_CHIP=gpiochip7"
+  "permission-denied denied - $gpio PORTIO_GPIO_CHIP=gpiochip0"
+  "release release - $gpio PORTIO_GPIO_CHIP=qtx-relays"
 )
+portio_conf='[port 888]
+backend = gpio
+chip = qtx-relays
+lines = GPIO9 GPIO3 GPIO14 GPIO0 GPIO7 GPIO12 GPIO5 GPIO10'
 
 # --- tools -------------------------------------------------------------------
 [ "$(uname -m)" = x86_64 ] || skip "the guest program is built for this machine, which is not x86_64"
@@ -136,6 +142,8 @@ chmod 0755 "$root/init" "$root/bin/portio_vm_gpio_guest"
 cp "$kernel/modules/configfs.ko" "$gpio_sim/gpio-sim.ko" "$root/lib/modules/"
 echo "$boot" >"$root/etc/qtxvm/boot"
 printf '%s\n' "${scenarios[@]}" >"$root/etc/qtxvm/scenarios"
+mkdir -p "$root/etc/qtxvm/config/portio"
+echo "$portio_conf" >"$root/etc/qtxvm/config/portio/portio.conf"
 cat >"$root/etc/passwd" <<'EOF'
 root:x:0:0:root:/:/bin/sh
 runner:x:1000:1000:runner:/tmp:/bin/sh

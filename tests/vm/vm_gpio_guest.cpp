@@ -1,25 +1,29 @@
 // The program the emulated PC runs, as an ordinary user in group gpio,
 // against the GPIO back end and the kernel's own GPIO character device, on
 // chips made with gpio-sim (see guest_gpio_init.sh). Linked statically, from
-// the same code the gpio module is made of, with a static libgpiod.
+// the code libportio.so.1 and the gpio module are made of, with a static
+// libgpiod: the port's settings are read and the back end chosen by the
+// library's own chooser (environment and portio.conf), and the port is driven
+// through the module's own interface (portio_module), as libportio.so.1
+// drives it once it has loaded the module.
 //
-// One scenario per run:
+// One scenario per run, in an environment that holds the port's settings:
 //
-//   LABEL SCENARIO CHIP LINES ACTIVE-LOW [EXTRA]
+//   portio_vm_gpio_guest LABEL SCENARIO EXTRA
 //
-// CHIP, LINES (commas between them) and ACTIVE-LOW are the port's settings,
-// read as the library reads them. Every check prints "QTXVM ok|FAIL LABEL:
-// what"; the run ends with "QTXVM pass LABEL" or "QTXVM fail LABEL". The
-// lines' levels are read back through gpio-sim's own sysfs files
+// Every check prints "QTXVM ok|FAIL LABEL: what"; the run ends with
+// "QTXVM pass LABEL" or "QTXVM fail LABEL". The lines' levels are read back
+// through gpio-sim's own sysfs files
 // (/sys/devices/platform/gpio-sim.N/gpiochipM/sim_gpioK/value), not through
 // the back end.
 //
-//   bytes            the lines are taken (dark, consumer "qtx port 888"),
-//                    then a sequence of bytes each lands on them in lamp
-//                    order (inverted when active-low); the chip's other
-//                    lines stay untouched
+//   bytes            the lines are taken (dark, consumer "qtx port 888"; the
+//                    status report says so), then a sequence of bytes each
+//                    lands on them in lamp order (inverted when active-low);
+//                    the chip's other lines stay untouched
 //   held OFFSET      another program holds line OFFSET: opening fails at
-//                    once, naming the holder and the line, and takes nothing
+//                    once, naming the holder and the line, and takes
+//                    nothing; the status report names the holder too
 //   missing          the chip does not exist: the error lists the chips
 //   denied           the chip may not be opened: the error says how to fix it
 //   release          after the port is released, the lines are free again;
@@ -39,14 +43,19 @@
 #include <string>
 
 #include "gpio_config.h"
-#include "gpio_port.h"
+#include "module_loader.h"
+#include "port_chooser.h"
+#include "portio_module.h"
+#include "settings.h"
+
+extern "C" const PortioModule* portio_module(std::uint32_t core_abi);
 
 namespace {
 
 using runlight::portio::GpioConfig;
 using runlight::portio::GpioOffsets;
-using runlight::portio::GpioPort;
 using runlight::portio::kGpioLineCount;
+using runlight::portio::PortSettings;
 
 constexpr unsigned kScenarioSeconds = 20;  // a run that waits for a held line dies here
 constexpr std::uint16_t kPort = 888;
@@ -125,14 +134,75 @@ std::string consumerOf(const std::string& path, unsigned offset) {
     return consumer;
 }
 
-bool parseConfig(const char* chip, const char* lines, const char* activeLow, GpioConfig& config) {
+// The port's settings as the library resolves them from the environment and
+// portio.conf, and the back end it chooses: it must be the gpio module.
+bool chosen(PortSettings& resolved, GpioConfig& config) {
+    using runlight::portio::Choice;
+    const Choice choice = runlight::portio::chooseWithSettings(
+        kPort, runlight::portio::Settings::fromEnvironment(), resolved);
+    const bool gpio =
+        choice.kind == Choice::Kind::Module && std::string(choice.module->backend) == "gpio";
+    check(gpio, "the library chooses the gpio module" + (gpio ? "" : ": " + choice.error));
     std::string error;
-    config.chip = chip;
-    const bool ok = runlight::portio::parseGpioLines(lines, config.lines, error) &&
-                    runlight::portio::parseYesNo(activeLow, config.activeLow, error);
-    check(ok, std::string("the settings are read: ") + (ok ? "yes" : error));
-    return ok;
+    config.chip = resolved.text("chip");
+    const bool read =
+        gpio && runlight::portio::parseGpioLines(resolved.text("lines"), config.lines, error) &&
+        runlight::portio::parseYesNo(resolved.text("active-low"), config.activeLow, error);
+    check(read, "the settings are chip=" + config.chip + " lines=" + resolved.text("lines") +
+                    " active-low=" + resolved.text("active-low") + (read ? "" : ": " + error));
+    return read;
 }
+
+void assignText(void* context, const char* text) {
+    *static_cast<std::string*>(context) = text != nullptr ? text : "";
+}
+
+const char* settingValue(void* context, const char* key) {
+    const auto* value = static_cast<const PortSettings*>(context)->find(key);
+    return value != nullptr ? value->text.c_str() : nullptr;
+}
+
+const char* settingOrigin(void* context, const char* key) {
+    const auto* value = static_cast<const PortSettings*>(context)->find(key);
+    return value != nullptr ? value->origin.c_str() : nullptr;
+}
+
+// The port through the module's interface, closed when this goes.
+class ModulePort {
+public:
+    explicit ModulePort(const PortSettings& settings)
+        : m_module(portio_module(PORTIO_MODULE_ABI)),
+          m_settings{const_cast<PortSettings*>(&settings), &settingValue, &settingOrigin} {}
+    ~ModulePort() { close(); }
+    ModulePort(const ModulePort&) = delete;
+    ModulePort& operator=(const ModulePort&) = delete;
+
+    bool open(std::string& error) {
+        m_backend = m_module->open(kPort, &m_settings, PortioText{&error, &assignText});
+        return m_backend != nullptr;
+    }
+    bool write(std::uint8_t data, std::string& error) {
+        return m_module->write(m_backend, data, PortioText{&error, &assignText}) == 1;
+    }
+    bool read(std::uint8_t& data, std::string& error) {
+        return m_module->read(m_backend, &data, PortioText{&error, &assignText}) == 1;
+    }
+    void close() {
+        if (m_backend != nullptr) {
+            m_module->close(m_backend);
+            m_backend = nullptr;
+        }
+    }
+    // What portio-out --status reports.
+    bool probe(std::string& report) const {
+        return m_module->probe(kPort, &m_settings, PortioText{&report, &assignText}) == 1;
+    }
+
+private:
+    const PortioModule* m_module;
+    PortioSettings m_settings;
+    PortioBackend* m_backend = nullptr;
+};
 
 // The offsets the scenario's lines stand for: the relays chip names its
 // lines GPIO<offset>, so a name gives its offset away.
@@ -164,17 +234,14 @@ bool levelsAre(const SimChip& chip, const GpioOffsets& offsets, bool activeLow, 
     return same;
 }
 
-std::unique_ptr<GpioPort> openPort(const GpioConfig& config, std::string& error) {
-    return GpioPort::open(kPort, config, error);
-}
-
-void bytes(const GpioConfig& config) {
+void bytes(const PortSettings& settings, const GpioConfig& config) {
     const SimChip chip = simChip();
     const GpioOffsets offsets = offsetsOf(config);
     std::string error;
-    auto port = openPort(config, error);
-    check(port != nullptr, "the port takes its lines" + (port ? "" : ": " + error));
-    if (!port) {
+    ModulePort port(settings);
+    const bool opened = port.open(error);
+    check(opened, "the port takes its lines" + (opened ? "" : ": " + error));
+    if (!opened) {
         return;
     }
     std::string seen;
@@ -185,15 +252,23 @@ void bytes(const GpioConfig& config) {
         held = held && consumerOf("/dev/" + chip.name, offset) == "qtx port 888";
     }
     check(held, "the eight lines are held by \"qtx port 888\"");
+    std::string report;
+    const bool free = port.probe(report);
+    check(free && contains(report, "chip " + chip.name + " [qtx-relays] (16 lines)") &&
+              contains(report, "lamp 1 (D7): line " + std::to_string(offsets[0]) + " \"GPIO" +
+                                   std::to_string(offsets[0]) + "\", held by \"qtx port 888\"") &&
+              contains(report, "lamp 8 (D0): line " + std::to_string(offsets[7]) + " \"GPIO" +
+                                   std::to_string(offsets[7]) + "\", held by \"qtx port 888\""),
+          "the status report names the chip, its label, the lines and their holder:\n" + report);
     for (const std::uint8_t byte : kBytes) {
         error.clear();
-        const bool written = port->write(byte, error);
+        const bool written = port.write(byte, error);
         const bool landed = written && levelsAre(chip, offsets, config.activeLow, byte, seen);
         check(landed, "byte " + hex(byte) +
                           " is on the lines in lamp order (levels of lines 0..15: " + seen + ")" +
                           (written ? "" : ": " + error));
         std::uint8_t back = 0;
-        const bool read = port->read(back, error);
+        const bool read = port.read(back, error);
         check(read && back == byte, "the port reads " + hex(byte) + " back (read " + hex(back) +
                                         (read ? "" : ": " + error) + ")");
     }
@@ -249,7 +324,7 @@ private:
     bool m_holding = false;
 };
 
-void heldLine(const GpioConfig& config, unsigned heldOffset) {
+void heldLine(const PortSettings& settings, const GpioConfig& config, unsigned heldOffset) {
     const SimChip chip = simChip();
     const std::string path = "/dev/" + chip.name;
     const LineHolder holder(path, heldOffset);
@@ -258,8 +333,8 @@ void heldLine(const GpioConfig& config, unsigned heldOffset) {
         return;
     }
     std::string error;
-    const auto port = openPort(config, error);
-    check(port == nullptr, "the port cannot take its lines: " + error);
+    ModulePort port(settings);
+    check(!port.open(error), "the port cannot take its lines: " + error);
     const std::string line = "line " + std::to_string(heldOffset);
     check(contains(error, "\"relay-test\""), "the error names the holder, \"relay-test\"");
     check(contains(error, line + " \"GPIO" + std::to_string(heldOffset) + "\""),
@@ -273,13 +348,18 @@ void heldLine(const GpioConfig& config, unsigned heldOffset) {
         noneTaken = noneTaken && (offset == heldOffset || consumerOf(path, offset).empty());
     }
     check(noneTaken, "none of the other seven lines was taken");
+    std::string report;
+    const bool free = port.probe(report);
+    check(!free && contains(report, line + " \"GPIO" + std::to_string(heldOffset) +
+                                        "\", held by \"relay-test\""),
+          "the status report names the holder:\n" + report);
 }
 
-void missingChip(const GpioConfig& config) {
+void missingChip(const PortSettings& settings, const GpioConfig& config) {
     const SimChip chip = simChip();
     std::string error;
-    const auto port = openPort(config, error);
-    check(port == nullptr, "there is no chip " + config.chip + ": " + error);
+    ModulePort port(settings);
+    check(!port.open(error), "there is no chip " + config.chip + ": " + error);
     check(contains(error, "no GPIO chip \"" + config.chip + "\""), "the error names the chip");
     check(contains(error, chip.name + " [qtx-relays] (16 lines)"),
           "the error lists the chip that is there, with its label");
@@ -287,22 +367,22 @@ void missingChip(const GpioConfig& config) {
           "the error lists the chip this user may not open");
 }
 
-void denied(const GpioConfig& config) {
+void denied(const PortSettings& settings, const GpioConfig& config) {
     std::string error;
-    const auto port = openPort(config, error);
-    check(port == nullptr, "the chip may not be opened: " + error);
+    ModulePort port(settings);
+    check(!port.open(error), "the chip may not be opened: " + error);
     check(contains(error, "cannot open /dev/" + config.chip + ": Permission denied"),
           "the error names the device and the reason");
     check(contains(error, "udev rule") && contains(error, "usermod -aG gpio"),
           "the error says how to give the user the chip");
 }
 
-void release(const GpioConfig& config) {
+void release(const PortSettings& settings, const GpioConfig& config) {
     const SimChip chip = simChip();
     const GpioOffsets offsets = offsetsOf(config);
     std::string error;
-    auto port = openPort(config, error);
-    const bool written = port && port->write(0xFF, error);
+    ModulePort port(settings);
+    const bool written = port.open(error) && port.write(0xFF, error);
     check(written, "0xFF is written" + (written ? "" : ": " + error));
     if (!written) {
         return;
@@ -310,7 +390,7 @@ void release(const GpioConfig& config) {
     std::string seen;
     const bool on = levelsAre(chip, offsets, config.activeLow, 0xFF, seen);
     check(on, "the lines are on (levels of lines 0..15: " + seen + ")");
-    port.reset();
+    port.close();
     bool free = true;
     for (const unsigned offset : offsets) {
         free = free && consumerOf("/dev/" + chip.name, offset).empty();
@@ -322,15 +402,15 @@ void release(const GpioConfig& config) {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: portio_vm_gpio_guest LABEL bytes|held|missing|denied|release CHIP LINES "
-                 "ACTIVE-LOW [OFFSET]\n");
+                 "usage: portio_vm_gpio_guest LABEL bytes|held OFFSET|missing|denied|release\n"
+                 "(the port's settings in the environment or in portio.conf)\n");
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 6) {
+    if (argc < 3) {
         return usage();
     }
     g_label = argv[1];
@@ -338,18 +418,19 @@ int main(int argc, char** argv) {
     ::alarm(kScenarioSeconds);  // SIGALRM ends a hung run without a pass line
     check(::getuid() != 0 && ::geteuid() != 0,
           "runs as an ordinary user (uid " + std::to_string(::getuid()) + ")");
+    PortSettings settings;
     GpioConfig config;
-    if (parseConfig(argv[3], argv[4], argv[5], config)) {
+    if (chosen(settings, config)) {
         if (scenario == "bytes") {
-            bytes(config);
-        } else if (scenario == "held" && argc >= 7) {
-            heldLine(config, static_cast<unsigned>(std::atoi(argv[6])));
+            bytes(settings, config);
+        } else if (scenario == "held" && argc >= 4) {
+            heldLine(settings, config, static_cast<unsigned>(std::atoi(argv[3])));
         } else if (scenario == "missing") {
-            missingChip(config);
+            missingChip(settings, config);
         } else if (scenario == "denied") {
-            denied(config);
+            denied(settings, config);
         } else if (scenario == "release") {
-            release(config);
+            release(settings, config);
         } else {
             return usage();
         }
