@@ -1,0 +1,94 @@
+#include "ola_connection.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include <ola/Callback.h>
+#include <ola/Clock.h>
+#include <ola/client/OlaClient.h>
+#include <ola/io/SelectServer.h>
+#include <ola/network/TCPSocket.h>
+
+namespace runlight::portio::ola_backend {
+
+std::string oladdress(std::uint16_t rpcPort) {
+    return "127.0.0.1:" + std::to_string(rpcPort);
+}
+
+std::string startOladHint() {
+    return "start it with \"olad -f\" or \"sudo systemctl start olad\"";
+}
+
+int connectLoopback(std::uint16_t rpcPort, std::string& reason) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return -1;
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(rpcPort);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        reason = std::strerror(errno);
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::unique_ptr<OlaConnection> OlaConnection::connect(std::uint16_t rpcPort, std::string& error) {
+    std::string reason;
+    const int fd = connectLoopback(rpcPort, reason);
+    if (fd < 0) {
+        error = "cannot connect to olad on " + oladdress(rpcPort) + ": " + reason + "; " +
+                startOladHint();
+        return nullptr;
+    }
+    auto connection = std::make_unique<OlaConnection>(Connected{}, fd);
+    if (!connection->m_client->Setup()) {
+        error = "olad on " + oladdress(rpcPort) + " accepted the connection but the client " +
+                "could not be set up";
+        return nullptr;
+    }
+    connection->m_client->SetCloseHandler(
+        ola::NewSingleCallback(connection.get(), &OlaConnection::onClosed));
+    return connection;
+}
+
+OlaConnection::OlaConnection(Connected, int socket)
+    : m_selectServer(std::make_unique<ola::io::SelectServer>()),
+      m_socket(std::make_unique<ola::network::TCPSocket>(socket)),
+      m_client(std::make_unique<ola::client::OlaClient>(m_socket.get())) {
+    m_socket->SetNoDelay();
+    m_selectServer->AddReadDescriptor(m_socket.get());
+}
+
+void OlaConnection::onClosed() {
+    m_closed = true;
+    m_selectServer->Terminate();
+}
+
+OlaConnection::~OlaConnection() {
+    if (!m_closed) {
+        m_selectServer->RemoveReadDescriptor(m_socket.get());
+        m_client->Stop();
+    }
+}
+
+bool OlaConnection::runUntil(const std::function<bool()>& done, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done() && !m_closed && Clock::now() < deadline) {
+        m_selectServer->RunOnce(ola::TimeInterval(0, 10000));  // 10 ms slices
+    }
+    return done();
+}
+
+}  // namespace runlight::portio::ola_backend

@@ -1,0 +1,73 @@
+#pragma once
+
+// One OLA client connection to olad on this machine, at a chosen RPC port:
+// a TCP socket to 127.0.0.1:port, OLA's own OlaClient on it and the
+// SelectServer that runs it. OLA's OlaClientWrapper does the same but only
+// for olad's default port and hides why a connection failed; this one takes
+// any port and keeps the system's reason. Used by portio-out --status (through
+// the module's probe), the lamp monitor, the tests and the benchmark. Not
+// thread-safe: everything but selectServer().Terminate() from one thread.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace ola {
+class DmxBuffer;
+namespace client {
+class OlaClient;
+}
+namespace io {
+class SelectServer;
+}
+namespace network {
+class TCPSocket;
+}
+}  // namespace ola
+
+namespace runlight::portio::ola_backend {
+
+// "127.0.0.1:9010"
+std::string oladdress(std::uint16_t rpcPort);
+
+// The fix for olad not running, for messages: start it with "olad -f" or ...
+std::string startOladHint();
+
+// connect() to 127.0.0.1:`rpcPort`: an open socket descriptor, or -1 with
+// the system's reason ("Connection refused") in `reason`.
+int connectLoopback(std::uint16_t rpcPort, std::string& reason);
+
+class OlaConnection {
+public:
+    // Connects and sets up the client. Null with `error`: "cannot connect to
+    // olad on 127.0.0.1:9010: Connection refused; start it with ...".
+    static std::unique_ptr<OlaConnection> connect(std::uint16_t rpcPort, std::string& error);
+    ~OlaConnection();
+    OlaConnection(const OlaConnection&) = delete;
+    OlaConnection& operator=(const OlaConnection&) = delete;
+
+    ola::client::OlaClient& client() { return *m_client; }
+    ola::io::SelectServer& selectServer() { return *m_selectServer; }
+
+    // Runs the select server until `done()` is true, the connection closes,
+    // or `timeoutMs` (ms) have passed. Returns done().
+    bool runUntil(const std::function<bool()>& done, int timeoutMs);
+    // True once olad has closed the connection.
+    bool closed() const { return m_closed; }
+
+    struct Connected {  // only connect() makes one
+        explicit Connected() = default;
+    };
+    OlaConnection(Connected, int socket);
+
+private:
+    void onClosed();
+
+    std::unique_ptr<ola::io::SelectServer> m_selectServer;
+    std::unique_ptr<ola::network::TCPSocket> m_socket;
+    std::unique_ptr<ola::client::OlaClient> m_client;
+    bool m_closed = false;
+};
+
+}  // namespace runlight::portio::ola_backend

@@ -1,0 +1,165 @@
+// libportio-ola.so.1: the OLA back end as a port library module (see
+// portio_module.h). Everything here that needs libola stays in this module,
+// so the port library itself runs where OLA is not installed.
+
+#include <charconv>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include <ola/Callback.h>
+#include <ola/client/ClientTypes.h>
+#include <ola/client/OlaClient.h>
+#include <ola/client/Result.h>
+
+#include "ola_connection.h"
+#include "ola_port.h"
+#include "portio_module.h"
+
+struct PortioBackend {
+    std::unique_ptr<runlight::portio::ola_backend::OlaPort> port;
+};
+
+namespace {
+
+using runlight::portio::ola_backend::OlaConnection;
+using runlight::portio::ola_backend::OlaPort;
+using runlight::portio::ola_backend::olaPortLabel;
+using runlight::portio::ola_backend::OlaPortOptions;
+
+void give(PortioText text, const std::string& value) {
+    text.assign(text.context, value.c_str());
+}
+
+// The module's settings from the core; the core has checked them already.
+bool readOptions(std::uint16_t address, const PortioSettings& settings, OlaPortOptions& options,
+                 std::string& error) {
+    options.address = address;
+    const auto number = [&](const char* key, unsigned low, unsigned high, auto& into) {
+        const char* text = settings.value(settings.context, key);
+        const std::string_view value = text != nullptr ? text : "";
+        unsigned parsed = 0;
+        const auto [end, status] =
+            std::from_chars(value.data(), value.data() + value.size(), parsed);
+        if (status != std::errc() || end != value.data() + value.size() || parsed < low ||
+            parsed > high) {
+            error = olaPortLabel(options) + ": " + key + " = " + std::string(value) +
+                    " is not a whole number " + std::to_string(low) + ".." + std::to_string(high);
+            return false;
+        }
+        into = static_cast<std::remove_reference_t<decltype(into)>>(parsed);
+        return true;
+    };
+    return number("universe", 0, 2147483647U, options.universe) &&
+           number("channel", 1, 505, options.channel) && number("level", 1, 255, options.level) &&
+           number("ola-port", 1, 65535, options.rpcPort);
+}
+
+PortioBackend* openPort(std::uint16_t address, const PortioSettings* settings, PortioText error) {
+    OlaPortOptions options;
+    std::string text;
+    if (!readOptions(address, *settings, options, text)) {
+        give(error, text);
+        return nullptr;
+    }
+    auto port = OlaPort::open(options, text);
+    if (!port) {
+        give(error, text);
+        return nullptr;
+    }
+    return new PortioBackend{std::move(port)};
+}
+
+int writePort(PortioBackend* backend, std::uint8_t data, PortioText error) {
+    std::string text;
+    if (!backend->port->write(data, text)) {
+        give(error, text);
+        return 0;
+    }
+    return 1;
+}
+
+int readPort(PortioBackend* backend, std::uint8_t* data, PortioText /*error*/) {
+    *data = backend->port->lastByte();
+    return 1;
+}
+
+void closePort(PortioBackend* backend) {
+    delete backend;
+}
+
+// olad's answer to FetchUniverseInfo.
+struct UniverseAnswer {
+    bool answered = false;
+    bool exists = false;
+    std::string name;
+    unsigned outputPorts = 0;
+    bool ltp = false;
+
+    void take(const ola::client::Result& result, const ola::client::OlaUniverse& universe) {
+        answered = true;
+        exists = result.Success();
+        if (exists) {
+            name = universe.Name();
+            outputPorts = universe.OutputPortCount();
+            ltp = universe.MergeMode() == ola::client::OlaUniverse::MERGE_LTP;
+        }
+    }
+};
+
+int probePort(std::uint16_t address, const PortioSettings* settings, PortioText report) {
+    OlaPortOptions options;
+    std::string text;
+    if (!readOptions(address, *settings, options, text)) {
+        give(report, text);
+        return 0;
+    }
+    const std::string label = olaPortLabel(options);
+    const std::string where = runlight::portio::ola_backend::oladdress(options.rpcPort);
+    auto connection = OlaConnection::connect(options.rpcPort, text);
+    if (!connection) {
+        give(report, label + ": " + text);
+        return 0;
+    }
+    UniverseAnswer answer;
+    connection->client().FetchUniverseInfo(options.universe,
+                                           ola::NewSingleCallback(&answer, &UniverseAnswer::take));
+    constexpr int kAnswerMs = 2000;
+    if (!connection->runUntil([&answer] { return answer.answered; }, kAnswerMs)) {
+        give(report,
+             label + ": olad on " + where + " took the connection but did not answer within 2 s");
+        return 0;
+    }
+    const std::string channels = "channels " + std::to_string(options.channel) + ".." +
+                                 std::to_string(options.channel + 7) + " at level " +
+                                 std::to_string(options.level);
+    const std::string patch =
+        "patch an output port to it: \"ola_dev_info\" lists devices and ports, then "
+        "\"ola_patch -d DEVICE -p PORT -u " +
+        std::to_string(options.universe) + "\" (or olad's web page, http://localhost:9090)";
+    if (!answer.exists || answer.outputPorts == 0) {
+        give(report, label + ": olad answers on " + where + ", but universe " +
+                         std::to_string(options.universe) +
+                         (answer.exists ? " has no output port" : " does not exist") +
+                         ", so nothing reaches a lamp; " + patch);
+        return 0;
+    }
+    give(report, label + ": olad answers on " + where + "; universe " +
+                     std::to_string(options.universe) + " (\"" + answer.name + "\") has " +
+                     std::to_string(answer.outputPorts) + " output port" +
+                     (answer.outputPorts == 1 ? "" : "s") + "; " + channels +
+                     (answer.ltp ? "; merge mode LTP: this port's frame also sets the other "
+                                   "channels of the universe to 0"
+                                 : ""));
+    return 1;
+}
+
+const PortioModule kModule = {PORTIO_MODULE_ABI, "ola",      &openPort, &writePort,
+                              &readPort,         &closePort, &probePort};
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) const PortioModule* portio_module(
+    std::uint32_t /*core_abi*/) {
+    return &kModule;
+}

@@ -1,0 +1,154 @@
+// The OLA back end against a real olad of the test's own: libportio.so.1
+// loaded by name through the program's binding code, as the running light
+// loads it, with PORTIO_BACKEND=ola; the universe read back through OLA's
+// own client API.
+
+#include <stdlib.h>
+
+#include <chrono>
+#include <thread>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "olad_sandbox.h"
+#include "port_library.h"
+#include "port_sink.h"
+#include "universe_watcher.h"
+
+namespace runlight {
+namespace {
+
+using portio::ola_backend::UniverseWatcher;
+using ::testing::HasSubstr;
+using testing::OladSandbox;
+using testing::OlaTestClient;
+
+class OlaBackend : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // No settings file of the user's: the environment says it all.
+        ::setenv("XDG_CONFIG_HOME", m_config.path().c_str(), 1);
+        ::setenv("PORTIO_BACKEND", "ola", 1);
+        ::unsetenv("PORTIO_TRACE");
+        ::setenv("PORTIO_OLA_PORT", std::to_string(m_olad.port()).c_str(), 1);
+    }
+    void startOlad() {
+        const std::string problem = m_olad.start();
+        if (problem.rfind("skip: ", 0) == 0) {
+            GTEST_SKIP() << "ola cannot be installed here: " << problem;
+        }
+        ASSERT_EQ(problem, "");
+    }
+    // The eight channels from `first`, as olad holds them, once they equal
+    // `expected` (or after 5 s, whatever they are then).
+    static UniverseWatcher::Channels seen(UniverseWatcher& watcher,
+                                          const UniverseWatcher::Channels& expected) {
+        watcher.waitFor([&](const auto& now) { return now.channels == expected; }, 5000);
+        return watcher.snapshot().channels;
+    }
+
+    testing::TempFolder m_config;
+    OladSandbox m_olad;
+};
+
+UniverseWatcher::Channels channelsFor(std::uint8_t byte, std::uint8_t level) {
+    UniverseWatcher::Channels channels{};
+    for (unsigned bit = 0; bit < 8; ++bit) {
+        channels[bit] = (byte & (0x80U >> bit)) != 0 ? level : 0;  // bit 7 first
+    }
+    return channels;
+}
+
+struct Case {
+    unsigned universe;
+    unsigned channel;
+    unsigned level;
+};
+
+TEST_F(OlaBackend, EveryBitLandsOnItsChannelAndTheRestOfTheUniverseIsLeftAsItWas) {
+    startOlad();
+    OlaTestClient client(m_olad.port());
+    ASSERT_TRUE(client.connected()) << client.error();
+    for (const Case& at : {Case{1, 1, 255}, Case{7, 505, 128}, Case{42, 100, 1}}) {
+        SCOPED_TRACE("universe " + std::to_string(at.universe) + ", channel " +
+                     std::to_string(at.channel) + ", level " + std::to_string(at.level));
+        ASSERT_TRUE(client.patchDummyTo(at.universe)) << client.error();
+        ::setenv("PORTIO_OLA_UNIVERSE", std::to_string(at.universe).c_str(), 1);
+        ::setenv("PORTIO_OLA_CHANNEL", std::to_string(at.channel).c_str(), 1);
+        ::setenv("PORTIO_OLA_LEVEL", std::to_string(at.level).c_str(), 1);
+        // Another source holds 1 on every other channel. With HTP, olad
+        // keeps the highest value of every channel over the sources, so any
+        // value the library sent there above 0 would show.
+        ASSERT_TRUE(client.setMergeMode(at.universe, ola::client::OlaUniverse::MERGE_HTP));
+        UniverseWatcher watcher(m_olad.port(), at.universe, at.channel, {});
+        ola::DmxBuffer background;
+        background.SetRangeToValue(0, 1, 512);
+        background.SetRangeToValue(at.channel - 1, 0, 8);
+
+        PortLibrary library;  // loaded afresh: the library reads its settings at its first call
+        for (const std::uint8_t byte : std::vector<std::uint8_t>{0xA5, 0x5A, 0x80, 0x01, 0xFF, 0}) {
+            client.send(at.universe, background);
+            ASSERT_NO_THROW(library.out(888, byte));
+            const auto expected = channelsFor(byte, static_cast<std::uint8_t>(at.level));
+            EXPECT_EQ(seen(watcher, expected), expected) << "byte " << int{byte};
+            const auto frame = client.frame(at.universe);
+            ASSERT_EQ(frame.size(), 512u);
+            for (unsigned slot = 0; slot < 512; ++slot) {
+                const bool ours = slot + 1 >= at.channel && slot + 1 < at.channel + 8;
+                if (!ours && frame[slot] != 1) {
+                    ADD_FAILURE() << "channel " << slot + 1 << " is " << int{frame[slot]};
+                    break;
+                }
+            }
+        }
+    }
+}
+
+TEST_F(OlaBackend, OladMissingOrGoneFailsTheWriteAndTheNextStartConnectsAfresh) {
+    ::setenv("PORTIO_OLA_UNIVERSE", "3", 1);
+    ::setenv("PORTIO_OLA_CHANNEL", "1", 1);
+    ::setenv("PORTIO_OLA_LEVEL", "255", 1);
+    const std::string where = "127.0.0.1:" + std::to_string(m_olad.port());
+    PortLibrary library;
+    try {
+        library.out(888, 0);
+        ADD_FAILURE() << "a write without olad succeeded";
+    } catch (const PortError& error) {
+        EXPECT_THAT(
+            error.what(),
+            HasSubstr("port 888 (0x378), OLA universe 3: cannot connect to olad on " + where +
+                      ": Connection refused; start it with \"olad -f\" or \"sudo "
+                      "systemctl start olad\""));
+    }
+
+    startOlad();
+    OlaTestClient client(m_olad.port());
+    ASSERT_TRUE(client.patchDummyTo(3)) << client.error();
+    UniverseWatcher watcher(m_olad.port(), 3, 1, {});
+    ASSERT_NO_THROW(library.out(888, 0)) << "START after olad was started";
+    ASSERT_NO_THROW(library.out(888, 0xC3));
+    EXPECT_EQ(seen(watcher, channelsFor(0xC3, 255)), channelsFor(0xC3, 255));
+
+    m_olad.stop();  // olad gone mid-run
+    try {
+        library.out(888, 0x3C);
+        ADD_FAILURE() << "the first write after olad ended succeeded";
+    } catch (const PortError& error) {
+        EXPECT_THAT(error.what(), HasSubstr("port 888 (0x378), OLA universe 3: olad on " + where +
+                                            " closed the connection"));
+        EXPECT_THAT(error.what(), HasSubstr("0x3C was not sent"));
+    }
+    EXPECT_THROW(library.out(888, 0), PortError) << "START while olad is still gone";
+
+    startOlad();  // the same port again
+    OlaTestClient again(m_olad.port());
+    ASSERT_TRUE(again.patchDummyTo(3)) << again.error();
+    UniverseWatcher back(m_olad.port(), 3, 1, {});
+    ASSERT_NO_THROW(library.out(888, 0)) << "START after olad was started again";
+    ASSERT_NO_THROW(library.out(888, 0x81));
+    EXPECT_EQ(seen(back, channelsFor(0x81, 255)), channelsFor(0x81, 255));
+}
+
+}  // namespace
+}  // namespace runlight
