@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds QTX for /usr and makes its Debian package:
-# build/package/qtx_<version>_<architecture>.deb (install it with apt).
+# Installs what is missing, builds QTX for /usr and makes its Debian packages:
+# build/package/qtx_<version>_<architecture>.deb (install it with apt), and
+# qtx-NAME_... for each back end module built (qtx-gpio: GPIO lines).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

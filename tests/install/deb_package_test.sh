@@ -2,7 +2,10 @@
 # Builds the Debian package from the build folder (cpack -G DEB) and reads it
 # back with dpkg-deb: its control fields, the runtime dependencies that
 # dpkg-shlibdeps found (Qt 6 Widgets and the C runtime at least), and the files
-# a desktop needs, each where the install rules put it under /usr.
+# a desktop needs, each where the install rules put it under /usr; then the
+# package qtx-NAME of each back end module built (libportio-NAME.so.1): the
+# module alone, depending on qtx of the same version and on its own library,
+# which qtx itself does not depend on.
 # Usage: deb_package_test.sh BUILD_DIR VERSION BINDIR LIBDIR INCLUDEDIR DATADIR APP_ID
 set -euo pipefail
 build=$1
@@ -28,14 +31,25 @@ if ! cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work" >"$work/cpack.l
   exit 1
 fi
 elapsed=$((($(date +%s%N) - started) / 1000000))
-debs=("$work"/*.deb)
-if [ "${#debs[@]}" -ne 1 ] || [ ! -f "${debs[0]}" ]; then
-  echo "FAIL: cpack made ${#debs[@]} packages, not one: ${debs[*]}"
+# qtx, and a package qtx-NAME for each back end module the tree built.
+arch=$(dpkg --print-architecture)
+modules=()
+for module in "$build"/bin/libportio-*.so.1; do
+  [ -e "$module" ] || continue
+  module=${module##*/libportio-}
+  modules+=("${module%.so.1}")
+done
+expected=("qtx_${version}_$arch.deb")
+for module in "${modules[@]}"; do
+  expected+=("qtx-${module}_${version}_$arch.deb")
+done
+made=$(cd "$work" && ls -- *.deb 2>/dev/null | sort | tr '\n' ' ')
+wanted=$(printf '%s\n' "${expected[@]}" | sort | tr '\n' ' ')
+if [ "$made" != "$wanted" ]; then
+  echo "FAIL: cpack made: $made; wanted: $wanted"
   exit 1
 fi
-deb=${debs[0]}
-arch=$(dpkg --print-architecture)
-[ "$(basename "$deb")" = "qtx_${version}_$arch.deb" ] || fail "the package is named $(basename "$deb")"
+deb=$work/qtx_${version}_$arch.deb
 
 info=$(dpkg-deb --info "$deb")
 field() { sed -n "s/^ $1: //p" <<<"$info"; }
@@ -57,6 +71,28 @@ for path in \
   "$datadir/metainfo/$id.metainfo.xml" "$datadir/icons/hicolor/scalable/apps/$id.svg" \
   "$datadir/doc/qtx/LICENSE"; do
   grep -qxF "./usr/$path" <<<"$contents" || fail "the package lacks /usr/$path"
+done
+# No back end module, so that qtx depends on none of their libraries.
+modules_in_qtx=$(grep -E 'libportio-' <<<"$contents" || true)
+[ -z "$modules_in_qtx" ] || fail "the qtx package carries back end modules: $modules_in_qtx"
+for library in libgpiod2 libola1; do
+  ! grep -qxF "$library" <<<"$depends_names" || fail "qtx depends on $library: '$depends'"
+done
+# Each module's package: the module alone, qtx of the same version, and what
+# dpkg-shlibdeps found it needs.
+for module in "${modules[@]}"; do
+  module_deb=$work/qtx-${module}_${version}_$arch.deb
+  module_info=$(dpkg-deb --info "$module_deb")
+  module_depends=$(sed -n 's/^ Depends: //p' <<<"$module_info")
+  grep -qF "qtx (= $version)" <<<"$module_depends" ||
+    fail "qtx-$module does not depend on qtx (= $version): '$module_depends'"
+  module_files=$(dpkg-deb --contents "$module_deb" | awk '$6 !~ /\/$/ { print $6 }')
+  [ "$module_files" = "./usr/$libdir/libportio-$module.so.1" ] ||
+    fail "qtx-$module holds $module_files, not /usr/$libdir/libportio-$module.so.1 alone"
+  case $module in
+    gpio) grep -q libgpiod <<<"$module_depends" || fail "qtx-gpio does not depend on libgpiod: '$module_depends'" ;;
+  esac
+  echo "package qtx-$module: Depends: $module_depends"
 done
 # Nothing of the tests' own goes along.
 leaked=$(grep -E 'testport|noportout|qtxdriver|_test$' <<<"$contents" || true)
