@@ -130,6 +130,13 @@ GpioChipHandle openChip(const std::string& spec, GpioChipInfo& info, std::string
                             ? " (is this the machine with the GPIO header, and is its GPIO "
                               "driver loaded?)"
                             : "; set the chip to one of them");
+    // A label may belong to a chip this user may not open, whose label is unknown.
+    for (const GpioChipInfo& chip : found.info) {
+        if (chip.openError == EACCES || chip.openError == EPERM) {
+            error += "; " + openError(chip.path, chip.openError);
+            break;
+        }
+    }
     return nullptr;
 }
 
