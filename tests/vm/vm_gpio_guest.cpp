@@ -334,7 +334,8 @@ void heldLine(const PortSettings& settings, const GpioConfig& config, unsigned h
     }
     std::string error;
     ModulePort port(settings);
-    check(!port.open(error), "the port cannot take its lines: " + error);
+    const bool refused = !port.open(error);
+    check(refused, "the port cannot take its lines: " + error);
     const std::string line = "line " + std::to_string(heldOffset);
     check(contains(error, "\"relay-test\""), "the error names the holder, \"relay-test\"");
     check(contains(error, line + " \"GPIO" + std::to_string(heldOffset) + "\""),
@@ -359,7 +360,8 @@ void missingChip(const PortSettings& settings, const GpioConfig& config) {
     const SimChip chip = simChip();
     std::string error;
     ModulePort port(settings);
-    check(!port.open(error), "there is no chip " + config.chip + ": " + error);
+    const bool refused = !port.open(error);
+    check(refused, "there is no chip " + config.chip + ": " + error);
     check(contains(error, "no GPIO chip \"" + config.chip + "\""), "the error names the chip");
     check(contains(error, chip.name + " [qtx-relays] (16 lines)"),
           "the error lists the chip that is there, with its label");
@@ -370,7 +372,8 @@ void missingChip(const PortSettings& settings, const GpioConfig& config) {
 void denied(const PortSettings& settings, const GpioConfig& config) {
     std::string error;
     ModulePort port(settings);
-    check(!port.open(error), "the chip may not be opened: " + error);
+    const bool refused = !port.open(error);
+    check(refused, "the chip may not be opened: " + error);
     check(contains(error, "cannot open /dev/" + config.chip + ": Permission denied"),
           "the error names the device and the reason");
     check(contains(error, "udev rule") && contains(error, "usermod -aG gpio"),
