@@ -4,11 +4,19 @@
 // on the scroll bar as a user does, and the real event loop with the real
 // step timer. The trace's time stamps give the achieved intervals.
 //
-// Run: build/normal/bin/step_timing [--keep-trace FILE] [PERIOD_MS:STEPS ...]
+// Run: build/normal/bin/step_timing [--ola] [--keep-trace FILE] [PERIOD_MS:STEPS ...]
 //   default 2:2000 20:500 200:100 (about 40 s). Prints a table and one
 //   "period_ms=... steps=..." line per period; exits 1 if any step came out
 //   of order, 2 if the run could not be made. --keep-trace copies the port
 //   library's trace to FILE at the end.
+//
+// --ola: the port goes to OLA instead (default 20:500 2:2000): an olad of the
+//   run's own (the tests' olad_sandbox.sh: only the Dummy plugin, a private
+//   RPC port), its Dummy output patched to universe 1, and the intervals
+//   taken from a second OLA client registered for the universe, when each
+//   frame reaches it. Reports the steps lost or out of order there, and the
+//   CPU of the window's process (the watching client's thread left out) and
+//   of olad.
 
 #include <QAbstractSlider>
 #include <QCheckBox>
@@ -27,14 +35,26 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include <time.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
 
 #include "application.h"
 #include "dynamic_library.h"
 #include "form1.h"
 #include "port_library.h"
 #include "timing_stats.h"
+#ifdef STEP_TIMING_OLA
+#include "olad_sandbox.h"
+#include "universe_watcher.h"
+#endif
 
 namespace {
 
@@ -53,7 +73,44 @@ struct Result {
     std::size_t cycleBreaks = 0;
     double cpuPercent = 0;
     double rssMiB = 0;
+    // --ola only
+    std::size_t lost = 0;   // steps written that the watching client never saw
+    double oladCpuPercent = 0;
 };
+
+// What a second OLA client sees of the universe, as trace lines: each change
+// of the eight channels with the time it arrived. Empty without --ola.
+struct OlaSide {
+    std::mutex mutex;
+    std::vector<TraceWrite> frames;
+    std::atomic<double> watcherCpuSeconds{0};  // CPU of the watching thread so far
+    int oladPid = -1;
+};
+
+double threadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// CPU time (user + system) of process `pid` so far, in s; 0 if unknown.
+double otherProcessCpuSeconds(int pid) {
+    std::ifstream stat{"/proc/" + std::to_string(pid) + "/stat"};
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const auto afterName = text.rfind(')');
+    if (afterName == std::string::npos) {
+        return 0;
+    }
+    std::istringstream fields(text.substr(afterName + 2));
+    std::string field;
+    double ticks = 0;
+    for (int index = 3; fields >> field && index <= 15; ++index) {
+        if (index == 14 || index == 15) {  // utime, stime
+            ticks += std::stod(field);
+        }
+    }
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
 
 [[noreturn]] void fail(const std::string& message) {
     std::fprintf(stderr, "step_timing: %s\n", message.c_str());
@@ -64,6 +121,7 @@ struct Result {
 struct Options {
     std::vector<Request> requests;
     std::string keepTrace;  // empty: the trace goes with the run's folder
+    bool ola = false;
 };
 
 Options optionsFrom(int argc, char** argv) {
@@ -72,6 +130,10 @@ Options optionsFrom(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--keep-trace" && i + 1 < argc) {
             options.keepTrace = argv[++i];
+            continue;
+        }
+        if (std::string(argv[i]) == "--ola") {
+            options.ola = true;
             continue;
         }
         Request request;
@@ -84,7 +146,8 @@ Options optionsFrom(int argc, char** argv) {
         requests.push_back(request);
     }
     if (requests.empty()) {
-        requests = {{2, 2000}, {20, 500}, {200, 100}};
+        requests = options.ola ? std::vector<Request>{{20, 500}, {2, 2000}}
+                               : std::vector<Request>{{2, 2000}, {20, 500}, {200, 100}};
     }
     return options;
 }
@@ -172,13 +235,15 @@ void runEventLoop(int ms) {
 }
 
 Result measure(const Request& request, QPushButton* startStop, QScrollBar* bar,
-               const std::string& tracePath, std::size_t runIndex, const std::vector<int>& bytes) {
+               const std::string& tracePath, std::size_t runIndex, const std::vector<int>& bytes,
+               OlaSide* ola) {
     setSpeed(bar, request.periodMs);
     QCoreApplication::processEvents();
 
     // Only the time in the event loop counts towards the CPU share; reading
     // the trace between the slices does not.
     double cpuSeconds = 0;
+    double oladSeconds = 0;
     Clock::duration wall{};
     QTest::mouseClick(startStop, Qt::LeftButton);  // START
     // The first step comes at most one period after the click.
@@ -186,10 +251,16 @@ Result measure(const Request& request, QPushButton* startStop, QScrollBar* bar,
     std::vector<TraceWrite> run;
     for (int rounds = 0; rounds < 20; ++rounds) {
         const double cpu0 = runlight::bench::processCpuSeconds();
+        const double watcher0 = ola != nullptr ? ola->watcherCpuSeconds.load() : 0;
+        const double olad0 = ola != nullptr ? otherProcessCpuSeconds(ola->oladPid) : 0;
         const auto wall0 = Clock::now();
         runEventLoop(slice);
         wall += Clock::now() - wall0;
         cpuSeconds += runlight::bench::processCpuSeconds() - cpu0;
+        if (ola != nullptr) {
+            cpuSeconds -= ola->watcherCpuSeconds.load() - watcher0;
+            oladSeconds += otherProcessCpuSeconds(ola->oladPid) - olad0;
+        }
         const auto runs = readRuns(tracePath);
         if (runs.size() != runIndex + 1) {
             fail("START did not write 0 to the port once (runs in the trace: " +
@@ -209,16 +280,46 @@ Result measure(const Request& request, QPushButton* startStop, QScrollBar* bar,
 
     Result result;
     result.request = request;
+    const double wallSeconds = std::chrono::duration<double>(wall).count();
+    if (ola != nullptr) {
+        // What the watching client saw of this run, once the last frames are in.
+        runEventLoop(200);
+        const std::lock_guard lock(ola->mutex);
+        const auto seenRuns = runlight::bench::splitRuns(ola->frames);
+        if (seenRuns.size() != runIndex + 1) {
+            fail("the watching client saw " + std::to_string(seenRuns.size()) + " STARTs, not " +
+                 std::to_string(runIndex + 1));
+        }
+        const auto& seen = seenRuns.back();
+        result.lost = run.size() > seen.size() ? run.size() - seen.size() : 0;
+        run = seen;
+        result.oladCpuPercent = 100.0 * oladSeconds / wallSeconds;
+    }
     result.summary = runlight::bench::summarize(runlight::bench::intervalsMs(run),
                                                 static_cast<double>(request.periodMs));
     result.cycleBreaks = runlight::bench::countCycleBreaks(run, bytes);
-    result.cpuPercent = 100.0 * cpuSeconds / std::chrono::duration<double>(wall).count();
+    result.cpuPercent = 100.0 * cpuSeconds / wallSeconds;
     result.rssMiB = runlight::bench::peakRssMiB();
     return result;
 }
 
 const char* verdict(bool met) {
     return met ? "met" : "MISSED";
+}
+
+void printOlaTargets(const std::vector<Result>& results) {
+    std::printf("\nTargets (over OLA, as the watching client sees the steps):\n");
+    for (const auto& r : results) {
+        const auto& s = r.summary;
+        const double period = r.request.periodMs;
+        std::printf("  %d ms: median %.3f ms within 1 %% of %d ms: %s\n", r.request.periodMs,
+                    s.medianMs, r.request.periodMs,
+                    verdict(std::abs(s.medianMs - period) <= 0.01 * period));
+        if (r.request.periodMs == 20) {
+            std::printf("  20 ms: no step lost or out of order: %s\n",
+                        verdict(r.lost == 0 && r.cycleBreaks == 0));
+        }
+    }
 }
 
 void printTargets(const std::vector<Result>& results) {
@@ -263,6 +364,56 @@ int main(int argc, char** argv) {
     }
     const std::string tracePath = (folder.path() + "/trace").toStdString();
     qputenv("PORTIO_BACKEND", "sim");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(folder.path()));  // no settings file of the user's
+    std::unique_ptr<OlaSide> ola;
+#ifdef STEP_TIMING_OLA
+    std::unique_ptr<runlight::testing::OladSandbox> olad;
+    std::unique_ptr<runlight::portio::ola_backend::UniverseWatcher> watcher;
+    if (options.ola) {
+        olad = std::make_unique<runlight::testing::OladSandbox>();
+        const std::string problem = olad->start();
+        if (!problem.empty()) {
+            fail("olad: " + problem);
+        }
+        runlight::testing::OlaTestClient client(olad->port());
+        if (!client.patchDummyTo(1)) {
+            fail("olad: " + client.error());
+        }
+        ola = std::make_unique<OlaSide>();
+        ola->oladPid = olad->pid();
+        auto* side = ola.get();
+        watcher = std::make_unique<runlight::portio::ola_backend::UniverseWatcher>(
+            olad->port(), 1, 1, [] {},
+            [side](const runlight::portio::ola_backend::UniverseWatcher::Channels& channels,
+                   runlight::portio::ola_backend::UniverseWatcher::Clock::time_point at) {
+                int byte = 0;
+                for (unsigned i = 0; i < 8; ++i) {
+                    byte |= channels[i] != 0 ? 0x80 >> i : 0;
+                }
+                const auto ns =
+                    std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch());
+                {
+                    const std::lock_guard lock(side->mutex);
+                    if (side->frames.empty() || side->frames.back().value != byte) {
+                        side->frames.push_back({ns.count(), 888, byte});
+                    }
+                }
+                side->watcherCpuSeconds = threadCpuSeconds();
+            });
+        if (!watcher->waitFor([](const auto& now) { return now.connected; }, 5000)) {
+            fail("the watching client could not register with olad");
+        }
+        qputenv("PORTIO_BACKEND", "ola");
+        qputenv("PORTIO_OLA_PORT", QByteArray::number(olad->port()));
+        qputenv("PORTIO_OLA_UNIVERSE", "1");
+        qputenv("PORTIO_OLA_CHANNEL", "1");
+        qputenv("PORTIO_OLA_LEVEL", "255");
+    }
+#else
+    if (options.ola) {
+        fail("built without OLA (libola-dev)");
+    }
+#endif
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder.path()));
     qputenv("PORTIO_TRACE", QFile::encodeName(QString::fromStdString(tracePath)));
     // The program's own application object, so events cost what they cost there.
@@ -297,7 +448,7 @@ int main(int argc, char** argv) {
 
     std::vector<Result> results;
     for (std::size_t i = 0; i < requests.size(); ++i) {
-        results.push_back(measure(requests[i], startStop, bar, tracePath, i, bytes));
+        results.push_back(measure(requests[i], startStop, bar, tracePath, i, bytes, ola.get()));
         if (!app.unexpectedError().isEmpty()) {
             fail("the window stopped on an error: " + app.unexpectedError().toStdString());
         }
@@ -312,8 +463,9 @@ int main(int argc, char** argv) {
     }
 
     std::printf(
-        "Step timing: main window offscreen, simulated port, trace on; %d cores; load average "
+        "Step timing: main window offscreen, %s, trace on; %d cores; load average "
         "%s before, %s after\n\n",
+        ola ? "OLA (olad, Dummy output, steps as a second client sees them)" : "simulated port",
         QThread::idealThreadCount(), loadBefore.c_str(), loadAfter.c_str());
     std::printf("%9s %6s %9s %8s %8s %8s %8s %5s %7s %8s\n", "period ms", "steps", "median ms",
                 "p5 ms", "p95 ms", "p99 ms", "max ms", "late", "CPU %", "RSS MiB");
@@ -323,12 +475,20 @@ int main(int argc, char** argv) {
         std::printf("%9d %6zu %9.3f %8.3f %8.3f %8.3f %8.3f %5zu %7.2f %8.1f\n", r.request.periodMs,
                     s.steps, s.medianMs, s.p5Ms, s.p95Ms, s.p99Ms, s.maxMs, s.late, r.cpuPercent,
                     r.rssMiB);
+        if (ola) {
+            std::printf("  olad CPU %.2f %% of a core; steps lost on the way %zu\n",
+                        r.oladCpuPercent, r.lost);
+        }
         if (r.cycleBreaks != 0) {
             std::printf("  %zu steps out of order at %d ms\n", r.cycleBreaks, r.request.periodMs);
             inOrder = false;
         }
     }
-    printTargets(results);
+    if (ola) {
+        printOlaTargets(results);
+    } else {
+        printTargets(results);
+    }
     std::printf("\n");
     for (const auto& r : results) {
         std::printf("%s\n", runlight::bench::scriptLine(r.request.periodMs, r.summary, r.cpuPercent,

@@ -80,6 +80,7 @@ Choice chooseWithSettings(std::uint16_t address, const Settings& settings, PortS
     }
     std::string error;
     if (!resolvePortSettings(address, settings.configFile, variables, resolved, error)) {
+        resolved = PortSettings{};
         Choice choice;
         choice.error = portLabel(address) + ": " + error + "; nothing was written";
         return choice;

@@ -58,7 +58,7 @@ Choice choose(std::uint16_t address, const Settings& settings);
 // The same for `address` with its settings file section and environment
 // (see resolvePortSettings): fills `resolved` with every value and where it
 // came from, and returns an Error choice naming the port for a bad file or
-// variable.
+// variable (with `resolved` left empty).
 Choice chooseWithSettings(std::uint16_t address, const Settings& settings, PortSettings& resolved);
 
 }  // namespace runlight::portio

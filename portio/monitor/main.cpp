@@ -1,4 +1,5 @@
-// portio-monitor: the lamps of one simulated port in a window.
+// portio-monitor: the lamps of one port in a window: a simulated port's, or,
+// for a port that goes to OLA, its eight channels as olad holds them.
 //
 //   portio-monitor [--port N] [--if-simulated]
 //
@@ -18,11 +19,17 @@
 #include <QScreen>
 #include <QSocketNotifier>
 
+#include <memory>
+#include <string>
+
 #include "lamp_monitor.h"
 #include "port_backend.h"
 #include "port_chooser.h"
 #include "settings.h"
 #include "sim_port.h"
+#ifdef PORTIO_MONITOR_OLA
+#include "universe_monitor.h"
+#endif
 
 int main(int argc, char** argv) {
     // The run command stops the monitor with SIGTERM. Taken from a signalfd in
@@ -44,7 +51,8 @@ int main(int argc, char** argv) {
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, &QApplication::quit);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription("Shows the eight lamps of a simulated parallel port.");
+    parser.setApplicationDescription(
+        "Shows the eight lamps of a simulated parallel port, or of a port that goes to OLA.");
     parser.addHelpOption();
     const QCommandLineOption portOption("port", "The port to show (default 888).", "N", "888");
     const QCommandLineOption ifSimulated("if-simulated",
@@ -62,37 +70,59 @@ int main(int argc, char** argv) {
     const auto address = static_cast<std::uint16_t>(port);
     const auto settings = runlight::portio::Settings::fromEnvironment();
 
-    if (parser.isSet(ifSimulated)) {
-        runlight::portio::PortSettings resolved;
-        const auto choice = runlight::portio::chooseWithSettings(address, settings, resolved);
-        if (choice.kind != runlight::portio::Choice::Kind::Sim) {
-            std::fprintf(stderr, "portio-monitor: %s is not simulated here (%s); not starting\n",
-                         runlight::portio::portLabel(address).c_str(),
-                         choice.kind == runlight::portio::Choice::Kind::Parport
-                             ? ("real port " + choice.parport.device).c_str()
-                         : choice.kind == runlight::portio::Choice::Kind::Module
-                             ? ("back end " + resolved.text("backend")).c_str()
-                             : choice.error.c_str());
-            return 0;
-        }
+    runlight::portio::PortSettings resolved;
+    const auto choice = runlight::portio::chooseWithSettings(address, settings, resolved);
+    if (parser.isSet(ifSimulated) && choice.kind != runlight::portio::Choice::Kind::Sim) {
+        std::fprintf(stderr, "portio-monitor: %s is not simulated here (%s); not starting\n",
+                     runlight::portio::portLabel(address).c_str(),
+                     choice.kind == runlight::portio::Choice::Kind::Parport
+                         ? ("real port " + choice.parport.device).c_str()
+                     : choice.kind == runlight::portio::Choice::Kind::Module
+                         ? ("back end " + resolved.text("backend")).c_str()
+                         : choice.error.c_str());
+        return 0;
     }
 
-    std::string error;
-    const std::string folder =
-        runlight::portio::simFolder(settings.runtimeDir, settings.tmpDir, error);
-    if (folder.empty()) {
-        std::fprintf(stderr, "portio-monitor: %s\n", error.c_str());
+    std::unique_ptr<QWidget> monitor;
+    if (choice.kind == runlight::portio::Choice::Kind::Module &&
+        resolved.text("backend") == "ola") {
+#ifdef PORTIO_MONITOR_OLA
+        // The port's settings were checked by chooseWithSettings.
+        const auto number = [&](const char* key) {
+            return static_cast<unsigned>(std::stoul(resolved.text(key)));
+        };
+        monitor = std::make_unique<runlight::ui::UniverseMonitor>(
+            address, static_cast<std::uint16_t>(number("ola-port")), number("universe"),
+            number("channel"));
+#else
+        std::fprintf(stderr,
+                     "portio-monitor: %s goes to OLA, but this lamp monitor was built "
+                     "without OLA (libola-dev)\n",
+                     runlight::portio::portLabel(address).c_str());
         return 1;
+#endif
+    } else {
+        if (choice.kind == runlight::portio::Choice::Kind::Error) {
+            // The port library writes nothing now; the simulated port shows its last byte.
+            std::fprintf(stderr, "portio-monitor: %s\n", choice.error.c_str());
+        }
+        std::string error;
+        const std::string folder =
+            runlight::portio::simFolder(settings.runtimeDir, settings.tmpDir, error);
+        if (folder.empty()) {
+            std::fprintf(stderr, "portio-monitor: %s\n", error.c_str());
+            return 1;
+        }
+        monitor = std::make_unique<runlight::ui::LampMonitor>(address, folder);
     }
-    runlight::ui::LampMonitor monitor(address, folder);
     // Beside the running light, whose window opens at (270, 235), where the
     // screen has room for both; elsewhere the window manager decides.
-    monitor.adjustSize();
-    const QRect screen = monitor.screen()->availableGeometry();
+    monitor->adjustSize();
+    const QRect screen = monitor->screen()->availableGeometry();
     constexpr int kBesideRunningLight = 750;
-    if (screen.width() >= kBesideRunningLight + monitor.width()) {
-        monitor.move(screen.left() + kBesideRunningLight, screen.top() + 235);
+    if (screen.width() >= kBesideRunningLight + monitor->width()) {
+        monitor->move(screen.left() + kBesideRunningLight, screen.top() + 235);
     }
-    monitor.show();
+    monitor->show();
     return QApplication::exec();
 }

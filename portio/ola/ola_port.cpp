@@ -1,11 +1,14 @@
 #include "ola_port.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 
+#include <ola/Callback.h>
+#include <ola/Clock.h>
 #include <ola/DmxBuffer.h>
-#include <ola/client/StreamingClient.h>
+#include <ola/client/ClientArgs.h>
+#include <ola/client/OlaClient.h>
+#include <ola/client/Result.h>
+#include <ola/io/SelectServer.h>
 
 #include "ola_connection.h"
 
@@ -27,39 +30,52 @@ void placeByte(std::uint8_t data, unsigned channel, std::uint8_t level, ola::Dmx
 }
 
 std::unique_ptr<OlaPort> OlaPort::open(const OlaPortOptions& options, std::string& error) {
-    ola::client::StreamingClient::Options clientOptions;
-    clientOptions.auto_start = false;  // starting olad is the user's choice, never ours
-    clientOptions.server_port = options.rpcPort;
-    auto client = std::make_unique<ola::client::StreamingClient>(clientOptions);
-    if (!client->Setup()) {
-        // The client does not say why; a plain connect to the same place does.
-        std::string reason = "olad did not take the connection";
-        const int probe = connectLoopback(options.rpcPort, reason);
-        if (probe >= 0) {
-            ::close(probe);
-        }
-        error = olaPortLabel(options) + ": cannot connect to olad on " +
-                oladdress(options.rpcPort) + ": " + reason + "; " + startOladHint();
+    // Never starts olad: that is the user's choice.
+    auto connection = OlaConnection::connect(options.rpcPort, error);
+    if (!connection) {
+        error = olaPortLabel(options) + ": " + error;
         return nullptr;
     }
-    return std::make_unique<OlaPort>(Connected{}, options, std::move(client));
+    return std::make_unique<OlaPort>(Connected{}, options, std::move(connection));
 }
 
 OlaPort::OlaPort(Connected, const OlaPortOptions& options,
-                 std::unique_ptr<ola::client::StreamingClient> client)
-    : m_options(options), m_client(std::move(client)), m_frame(std::make_unique<ola::DmxBuffer>()) {
+                 std::unique_ptr<OlaConnection> connection)
+    : m_options(options),
+      m_connection(std::move(connection)),
+      m_frame(std::make_unique<ola::DmxBuffer>()) {
     m_frame->Blackout();  // 512 slots, all 0
 }
 
+namespace {
+struct Answer {
+    bool answered = false;
+    void take(const ola::client::Result& /*result*/) { answered = true; }
+};
+}  // namespace
+
 OlaPort::~OlaPort() {
-    m_client->Stop();
+    if (m_connection->closed()) {
+        return;
+    }
+    // The last frame once more, as a request olad answers: once it has, it
+    // has taken every frame sent before it on this connection.
+    Answer answer;
+    m_connection->client().SendDMX(
+        m_options.universe, *m_frame,
+        ola::client::SendDMXArgs(ola::NewSingleCallback(&answer, &Answer::take)));
+    m_connection->runUntil([&answer] { return answer.answered; }, kFlushMs);
 }
 
 bool OlaPort::write(std::uint8_t data, std::string& error) {
-    placeByte(data, m_options.channel, m_options.level, *m_frame);
-    // SendDmx first looks, without blocking, whether olad has closed the
-    // connection, then queues the frame on the socket; it never waits for olad.
-    if (!m_client->SendDmx(m_options.universe, *m_frame)) {
+    // A look at the socket without waiting: has olad closed the connection?
+    m_connection->selectServer().RunOnce(ola::TimeInterval(0, 0));
+    if (!m_connection->closed()) {
+        placeByte(data, m_options.channel, m_options.level, *m_frame);
+        // No callback: streamed, never answered, never waited for.
+        m_connection->client().SendDMX(m_options.universe, *m_frame, ola::client::SendDMXArgs());
+    }
+    if (m_connection->closed()) {
         char byte[8];
         std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned>(data));
         error = olaPortLabel(m_options) + ": olad on " + oladdress(m_options.rpcPort) +

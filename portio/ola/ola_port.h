@@ -1,7 +1,17 @@
 #pragma once
 
 // The OLA back end of one port: the port's byte as eight DMX channels of an
-// OLA universe, sent to olad on this machine with OLA's StreamingClient.
+// OLA universe, sent to olad on this machine with OLA's own client library.
+//
+// Frames go out as OLA's streaming clients send them (StreamDmxData: queued
+// on the socket, no answer awaited), so a write never waits for olad. OLA's
+// StreamingClient does the same but cannot tell when olad has taken what it
+// sent, and olad (with epoll, its default) drops what arrives together with
+// the connection's close: a program that writes and ends at once
+// (portio-out 0xFF) would light nothing. So this uses OlaClient, which sends
+// the same way, and at closing asks olad one question on the same connection
+// and waits (at most kFlushMs) for the answer, by which olad has taken every
+// frame before it.
 
 #include <cstdint>
 #include <memory>
@@ -9,9 +19,6 @@
 
 namespace ola {
 class DmxBuffer;
-namespace client {
-class StreamingClient;
-}
 }  // namespace ola
 
 namespace runlight::portio::ola_backend {
@@ -32,8 +39,12 @@ std::string olaPortLabel(const OlaPortOptions& options);
 // No other slot changes.
 void placeByte(std::uint8_t data, unsigned channel, std::uint8_t level, ola::DmxBuffer& frame);
 
+class OlaConnection;
+
 class OlaPort {
 public:
+    static constexpr int kFlushMs = 500;
+
     // Connects to olad. Null with `error` naming the port, the universe,
     // olad's address, the system's reason and the fix. Never starts olad.
     static std::unique_ptr<OlaPort> open(const OlaPortOptions& options, std::string& error);
@@ -52,12 +63,11 @@ public:
     struct Connected {  // only open() makes one
         explicit Connected() = default;
     };
-    OlaPort(Connected, const OlaPortOptions& options,
-            std::unique_ptr<ola::client::StreamingClient> client);
+    OlaPort(Connected, const OlaPortOptions& options, std::unique_ptr<OlaConnection> connection);
 
 private:
     OlaPortOptions m_options;
-    std::unique_ptr<ola::client::StreamingClient> m_client;
+    std::unique_ptr<OlaConnection> m_connection;
     std::unique_ptr<ola::DmxBuffer> m_frame;
     std::uint8_t m_lastByte = 0;
 };

@@ -4,14 +4,20 @@
 //
 //   portio-out [--port N] BYTE...   write each BYTE (decimal or 0x..) in turn
 //   portio-out [--port N] --read    print the data register as 0x..
+//   portio-out [--port N] --status  print which back end the port would use,
+//                                   what chose it, its settings, and whether it
+//                                   is reachable now; writes nothing
 //
-// Exits 1 with the library's report if a call fails, 2 on a usage error.
+// Exits 1 with the library's report if a call fails (or, for --status, if
+// the port is not reachable), 2 on a usage error.
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "port_chooser.h"
+#include "port_status.h"
 #include "portio.h"
 
 namespace {
@@ -23,7 +29,8 @@ bool parseNumber(const char* text, long low, long high, long& value) {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: portio-out [--port N] BYTE...\n       portio-out [--port N] --read\n");
+                 "usage: portio-out [--port N] BYTE...\n       portio-out [--port N] --read\n"
+                 "       portio-out [--port N] --status\n");
     return 2;
 }
 
@@ -51,6 +58,12 @@ int main(int argc, char** argv) {
     }
     // Addresses above 0x7FFF travel as their signed 16-bit twin, as in PortOut.
     const auto portArg = static_cast<std::int16_t>(static_cast<std::uint16_t>(port));
+    if (std::string(argv[first]) == "--status") {
+        const auto status = runlight::portio::portStatus(
+            static_cast<std::uint16_t>(port), runlight::portio::Settings::fromEnvironment());
+        std::fputs(status.text.c_str(), stdout);
+        return status.reachable ? 0 : 1;
+    }
     if (std::string(argv[first]) == "--read") {
         const std::uint8_t data = PortIn(portArg);
         if (failed()) {

@@ -4,7 +4,15 @@
 // own client API.
 
 #include <stdlib.h>
+#include <sys/wait.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -148,6 +156,97 @@ TEST_F(OlaBackend, OladMissingOrGoneFailsTheWriteAndTheNextStartConnectsAfresh) 
     ASSERT_NO_THROW(library.out(888, 0)) << "START after olad was started again";
     ASSERT_NO_THROW(library.out(888, 0x81));
     EXPECT_EQ(seen(back, channelsFor(0x81, 255)), channelsFor(0x81, 255));
+}
+
+// Sets the lamps of `universe` through a source of the test's own first, so
+// that START's 0 shows as a change (olad merges LTP: the latest source wins).
+TEST_F(OlaBackend, TheRunningLightPutsStartAndItsStepsOnTheUniverseInOrder) {
+    startOlad();
+    OlaTestClient client(m_olad.port());
+    ASSERT_TRUE(client.patchDummyTo(4)) << client.error();
+    std::mutex mutex;
+    std::vector<int> bytes;  // each change of the eight channels, as a byte
+    UniverseWatcher watcher(m_olad.port(), 4, 1, {},
+                            [&](const UniverseWatcher::Channels& channels, auto) {
+                                int byte = 0;
+                                for (unsigned i = 0; i < 8; ++i) {
+                                    byte |= channels[i] == 255 ? 0x80 >> i : 0;
+                                }
+                                const std::lock_guard lock(mutex);
+                                if (bytes.empty() || bytes.back() != byte) {
+                                    bytes.push_back(byte);
+                                }
+                            });
+    ASSERT_TRUE(watcher.waitFor([](const auto& now) { return now.connected; }, 5000));
+    ola::DmxBuffer lit;
+    lit.SetRangeToValue(0, 255, 512);
+    client.send(4, lit);
+    watcher.waitFor([](const auto& now) { return now.channels[0] == 255; }, 5000);
+
+    // qtx as the install test drives it: the qtxdriver plugin sets steps 1
+    // (byte 129) and 5 (byte 16), presses START and ticks four times.
+    ::setenv("PORTIO_OLA_UNIVERSE", "4", 1);
+    ::setenv("PORTIO_OLA_CHANNEL", "1", 1);
+    ::setenv("PORTIO_OLA_LEVEL", "255", 1);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ::setenv("QT_PLUGIN_PATH", QTX_DRIVER_PLUGINS, 1);
+    ::setenv("QT_QPA_GENERIC_PLUGINS", "qtxdriver", 1);
+    const int status = std::system(QTX_PATH " >/dev/null");
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "qtx ended with " << status;
+
+    const std::vector<int> expected{255, 0, 129, 16, 129, 16};
+    watcher.waitFor([](const auto& now) { return now.channels[0] == 0 && now.channels[3] == 255; },
+                    5000);
+    const std::lock_guard lock(mutex);
+    auto seen = bytes;  // from the lamps the test lit, on
+    seen.erase(seen.begin(), std::find(seen.begin(), seen.end(), 255));
+    EXPECT_EQ(seen, expected);
+}
+
+// portio-out --status, as the README's troubleshooting uses it.
+std::pair<int, std::string> status() {
+    FILE* tool = ::popen(PORTIO_OUT_PATH " --status 2>&1", "r");
+    std::string output;
+    char line[1024];
+    while (tool != nullptr && std::fgets(line, sizeof line, tool) != nullptr) {
+        output += line;
+    }
+    const int code = tool != nullptr ? ::pclose(tool) : -1;
+    return {WIFEXITED(code) ? WEXITSTATUS(code) : -1, output};
+}
+
+TEST_F(OlaBackend, StatusSaysWhatChoseOlaAndWhetherTheUniverseReachesAnOutput) {
+    ::unsetenv("PORTIO_BACKEND");
+    ::unsetenv("PORTIO_OLA_UNIVERSE");
+    ::unsetenv("PORTIO_OLA_CHANNEL");
+    ::unsetenv("PORTIO_OLA_LEVEL");
+    m_config.write("portio/portio.conf", "[port 888]\nbackend = ola\nuniverse = 5\nchannel = 9\n");
+    const std::string file = m_config / "portio/portio.conf";
+    const std::string where = "127.0.0.1:" + std::to_string(m_olad.port());
+
+    auto [code, text] = status();
+    EXPECT_EQ(code, 1);
+    EXPECT_THAT(text, HasSubstr("backend: ola (from " + file + ":2)"));
+    EXPECT_THAT(text, HasSubstr("universe = 5 (from " + file + ":3; PORTIO_OLA_UNIVERSE"));
+    EXPECT_THAT(
+        text, HasSubstr("ola-port = " + std::to_string(m_olad.port()) + " (from PORTIO_OLA_PORT"));
+    EXPECT_THAT(text, HasSubstr("cannot connect to olad on " + where + ": Connection refused"));
+
+    startOlad();
+    std::tie(code, text) = status();
+    EXPECT_EQ(code, 1) << text;
+    EXPECT_THAT(text, HasSubstr("olad answers on " + where +
+                                ", but universe 5 does not exist, so nothing reaches a lamp; "
+                                "patch an output port to it"));
+    OlaTestClient client(m_olad.port());
+    ASSERT_TRUE(client.patchDummyTo(5)) << client.error();
+    std::tie(code, text) = status();
+    EXPECT_EQ(code, 0) << text;
+    EXPECT_THAT(
+        text,
+        HasSubstr("reachable: yes, port 888 (0x378), OLA universe 5: olad answers on " + where +
+                  "; universe 5 (\"Universe 5\") has 1 output port; "
+                  "channels 9..16 at level 255; merge mode LTP"));
 }
 
 }  // namespace

@@ -143,7 +143,7 @@ public:
         Frame fetched;
         m_connection->client().FetchDMX(universe, ola::NewSingleCallback(&fetched, &Frame::take));
         run(fetched);
-        return fetched.slots;
+        return fetched.values;
     }
 
 private:
@@ -166,11 +166,11 @@ private:
         }
     };
     struct Frame : Done {
-        std::vector<std::uint8_t> slots;
+        std::vector<std::uint8_t> values;
         void take(const ola::client::Result& result, const ola::client::DMXMetadata&,
                   const ola::DmxBuffer& data) {
             Done::take(result);
-            slots.assign(data.GetRaw(), data.GetRaw() + data.Size());
+            values.assign(data.GetRaw(), data.GetRaw() + data.Size());
         }
     };
     bool run(const Done& answer) {

@@ -1,0 +1,113 @@
+#include "port_status.h"
+
+#include <sys/stat.h>
+
+#include "module_loader.h"
+#include "parport_device.h"
+#include "port_backend.h"
+#include "port_chooser.h"
+#include "settings.h"
+#include "sim_port.h"
+
+namespace runlight::portio {
+
+namespace {
+
+std::string fileLine(const Settings& settings, std::uint16_t address) {
+    if (settings.configFile.empty()) {
+        return "settings file: none (neither XDG_CONFIG_HOME nor HOME is set)\n";
+    }
+    SettingsFile file;
+    std::string error;
+    if (!readSettingsFile(settings.configFile, file, error)) {
+        return "settings file: " + error + "\n";
+    }
+    if (!file.exists) {
+        return "settings file: " + settings.configFile + " (not there)\n";
+    }
+    const auto section = file.ports.find(address);
+    return "settings file: " + settings.configFile +
+           (section == file.ports.end() ? " (no [port " + std::to_string(address) + "] section)\n"
+                                        : " ([port " + std::to_string(address) + "] on line " +
+                                              std::to_string(section->second.line) + ")\n");
+}
+
+std::string ruleText(const ParportChoice& choice, std::uint16_t address) {
+    switch (choice.rule) {
+        case ParportChoice::Rule::Address:
+            return "its base address is " + std::to_string(address);
+        case ParportChoice::Rule::FirstPort:
+            return "no port has base address 888, so the first parallel port";
+        case ParportChoice::Rule::Override:
+            return "named by the device setting";
+    }
+    return "";
+}
+
+}  // namespace
+
+PortStatus portStatus(std::uint16_t address, const Settings& settings) {
+    PortStatus status;
+    std::string& text = status.text;
+    text = portLabel(address) + "\n" + fileLine(settings, address);
+    PortSettings resolved;
+    const Choice choice = chooseWithSettings(address, settings, resolved);
+    if (choice.kind == Choice::Kind::Error && resolved.values().empty()) {
+        text += "error: " + choice.error + "\n";
+        return status;
+    }
+    const SettingValue* backend = resolved.find("backend");
+    text += "backend: " + backend->text + " (from " + backend->origin + ")\n";
+    for (const SettingKey& key : settingKeys()) {
+        const SettingValue* value = resolved.find(key.key);
+        const bool shown = std::string_view(key.key) != "backend" &&
+                           (*key.backend == '\0' || backend->text == key.backend);
+        if (shown && value != nullptr) {
+            text += "  " + std::string(key.key) + " = " + value->text + " (from " + value->origin +
+                    "; " + key.variable + " overrides)\n";
+        }
+    }
+    std::string error;
+    switch (choice.kind) {
+        case Choice::Kind::Error:
+            text += "not reachable: " + choice.error + "\n";
+            break;
+        case Choice::Kind::Parport: {
+            text += "uses: the real parallel port " + choice.parport.device + " (" +
+                    ruleText(choice.parport, address) + ")\n";
+            const auto device = ParportDevice::open(
+                address, choice.parport, settings.procRoot, error,
+                settings.driver != nullptr ? *settings.driver : ParportDriver::system());
+            status.reachable = device != nullptr;
+            text += status.reachable ? "reachable: yes, opened and claimed it (and let go)\n"
+                                     : "not reachable: " + error + "\n";
+            break;
+        }
+        case Choice::Kind::Sim: {
+            text += std::string("uses: the simulated port") +
+                    (backend->text == "sim" ? "" : " (no parallel port for this address)") + "\n";
+            const std::string folder = simFolder(settings.runtimeDir, settings.tmpDir, error);
+            status.reachable = !folder.empty();
+            text += status.reachable ? "reachable: yes, " + simFilePath(folder, address) +
+                                           " (portio-monitor shows it)\n"
+                                     : "not reachable: " + error + "\n";
+            break;
+        }
+        case Choice::Kind::Module: {
+            const auto module = BackendModule::load(
+                *choice.module,
+                settings.moduleFolders.empty() ? moduleFolders() : settings.moduleFolders, error);
+            if (!module) {
+                text += "not reachable: " + error + "\n";
+                break;
+            }
+            text += "uses: " + module->path() + "\n";
+            status.reachable = module->probe(address, resolved, error);
+            text += (status.reachable ? "reachable: yes, " : "not reachable: ") + error + "\n";
+            break;
+        }
+    }
+    return status;
+}
+
+}  // namespace runlight::portio
