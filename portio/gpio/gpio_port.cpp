@@ -327,6 +327,7 @@ bool describeGpioPort(std::uint16_t address, const GpioConfig& config, std::stri
     if (!free) {
         text += "Lines held by another program cannot be taken: stop it, or choose other lines\n";
     }
+    text.pop_back();  // the caller ends the report's last line
     return free;
 }
 

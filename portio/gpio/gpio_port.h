@@ -60,8 +60,8 @@ private:
 
 // What `portio-out --status` says of a GPIO port, without requesting a line:
 // the chip and its label, then one line per lamp with the line's offset, its
-// name and who holds it; or why the chip or the lines cannot be had.
-// Returns false when they cannot.
+// name and who holds it; or why the chip or the lines cannot be had. Lines
+// end in '\n' but the last. Returns false when the lines cannot be had.
 bool describeGpioPort(std::uint16_t address, const GpioConfig& config, std::string& text);
 
 }  // namespace runlight::portio
