@@ -5,8 +5,11 @@
 
 include(GNUInstallDirs)
 
-# Everything goes into the package qtx, except the back end modules below,
-# each in a package of its own.
+# Debian packages, from CPack components: qtx (everything below without a
+# component of its own) and, for each back end module built, a package of its
+# own that brings the module's library: qtx-ola (libportio-ola.so.1, libola)
+# and qtx-gpio (libportio-gpio.so.1, libgpiod). The base package depends on
+# neither library.
 set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME qtx)
 
 # One name for the program on the desktop: the .desktop file, the icon and the
@@ -23,6 +26,14 @@ if(TARGET portio)
   install(TARGETS portio
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/portio/portio.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+endif()
+
+# The modules beside libportio.so.1, where the port library looks first.
+if(TARGET portio-ola)
+  install(TARGETS portio-ola LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT ola)
+endif()
+if(TARGET portio-gpio)
+  install(TARGETS portio-gpio LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT gpio)
 endif()
 
 # The monitor and portio-out carry the port library's code linked in, so they
@@ -58,36 +69,6 @@ endif()
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/README.md
   DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-# The back end modules that need a third-party library, each in its package
-# qtx-NAME, so that qtx itself depends on none of them: libportio.so.1 loads
-# libportio-NAME.so.1 from the library folder only when a port's backend is
-# NAME, and says which package to install when it is missing. Each package
-# depends on qtx of the same version and, through dpkg-shlibdeps, on its
-# library.
-set(RUNLIGHT_MODULE_PACKAGES)
-set(runlight_module_gpio_summary "QTX's port on eight GPIO lines (libgpiod)")
-set(runlight_module_gpio_description
-  "The gpio back end of QTX's port library: the port's byte on eight lines of a\n\
-GPIO chip, such as a Raspberry Pi's header driving a relay board, through the\n\
-kernel's GPIO character device.")
-set(runlight_module_ola_summary "QTX's port as eight DMX channels through OLA")
-set(runlight_module_ola_description
-  "The ola back end of QTX's port library: the port's byte as eight channels of a\n\
-DMX universe of the Open Lighting Architecture's daemon, olad, and so on any\n\
-output OLA drives.")
-foreach(backend gpio ola)
-  if(TARGET portio-${backend})
-    install(TARGETS portio-${backend}
-      LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT ${backend})
-    list(APPEND RUNLIGHT_MODULE_PACKAGES qtx-${backend})
-    string(TOUPPER ${backend} upper)
-    set(CPACK_DEBIAN_${upper}_PACKAGE_NAME qtx-${backend})
-    set(CPACK_DEBIAN_${upper}_PACKAGE_DEPENDS "qtx (= ${PROJECT_VERSION})")
-    set(CPACK_DEBIAN_${upper}_DESCRIPTION
-      "${runlight_module_${backend}_summary}\n${runlight_module_${backend}_description}")
-  endif()
-endforeach()
-
 # The Debian package: cpack -G DEB in the build folder (scripts/package.sh
 # builds one for /usr). Runtime dependencies come from dpkg-shlibdeps, which
 # reads them off the binaries (Qt 6 Widgets, Gui, Core, the C and C++ runtimes).
@@ -95,10 +76,12 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME qtx)
 set(CPACK_PACKAGE_VENDOR "The QTX developers")
 set(CPACK_PACKAGE_CONTACT "The QTX developers" CACHE STRING "Maintainer of the Debian package")
-# Each package's description, its summary line first: CPack would put one
-# CPACK_PACKAGE_DESCRIPTION_SUMMARY above every package's own, so none is set.
-set(CPACK_DEBIAN_QTX_DESCRIPTION "running light on the parallel port\n\
-QTX turns eight lamps wired to the data lines of a PC parallel port into a\n\
+# No CPACK_PACKAGE_DESCRIPTION_SUMMARY: CPack would put it above every
+# package's own description. Each package's description starts with its own
+# summary line instead.
+set(runlight_summary "running light on the parallel port")
+set(runlight_description
+  "QTX turns eight lamps wired to the data lines of a PC parallel port into a\n\
 programmable running light of 16 steps. Without a parallel port the lamps go\n\
 to a simulated port, shown by the lamp monitor that comes with it.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
@@ -106,15 +89,43 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Native Wayland windows. Only suggested: it brings Qt Quick along, and without
-# it Qt runs through XWayland just as well. The back end modules' packages too.
-list(JOIN RUNLIGHT_MODULE_PACKAGES ", " runlight_module_list)
-set(CPACK_DEBIAN_QTX_PACKAGE_SUGGESTS "qt6-wayland")
-if(runlight_module_list)
-  string(APPEND CPACK_DEBIAN_QTX_PACKAGE_SUGGESTS ", ${runlight_module_list}")
-endif()
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
-# One package per component: qtx, and qtx-NAME for each module above.
+
 set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL qtx)
 set(CPACK_DEBIAN_QTX_PACKAGE_NAME qtx)
+set(CPACK_DEBIAN_QTX_FILE_NAME DEB-DEFAULT)
+# Native Wayland windows. Only suggested: it brings Qt Quick along, and without
+# it Qt runs through XWayland just as well. And the back end modules' packages.
+set(CPACK_DEBIAN_QTX_PACKAGE_SUGGESTS qt6-wayland)
+set(CPACK_COMPONENT_QTX_DESCRIPTION "${runlight_summary}\n${runlight_description}")
+if(TARGET portio-ola)
+  list(APPEND CPACK_COMPONENTS_ALL ola)
+  string(APPEND CPACK_DEBIAN_QTX_PACKAGE_SUGGESTS ", qtx-ola")
+  set(CPACK_DEBIAN_OLA_PACKAGE_NAME qtx-ola)
+  set(CPACK_DEBIAN_OLA_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_OLA_PACKAGE_SECTION electronics)
+  # libola comes from dpkg-shlibdeps; the daemon is what drives the lamps.
+  set(CPACK_DEBIAN_OLA_PACKAGE_DEPENDS "qtx (= ${PROJECT_VERSION})")
+  set(CPACK_DEBIAN_OLA_PACKAGE_RECOMMENDS ola)
+  set(CPACK_COMPONENT_OLA_DESCRIPTION
+    "QTX running light: DMX lamps through OLA\n\
+The port library's OLA back end (libportio-ola.so.1): the running light's\n\
+byte goes to eight DMX channels of an OLA universe, and so to every output\n\
+the Open Lighting Architecture drives (USB-DMX interfaces, Art-Net, sACN).")
+endif()
+if(TARGET portio-gpio)
+  list(APPEND CPACK_COMPONENTS_ALL gpio)
+  string(APPEND CPACK_DEBIAN_QTX_PACKAGE_SUGGESTS ", qtx-gpio")
+  set(CPACK_DEBIAN_GPIO_PACKAGE_NAME qtx-gpio)
+  set(CPACK_DEBIAN_GPIO_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_GPIO_PACKAGE_SECTION electronics)
+  # libgpiod comes from dpkg-shlibdeps.
+  set(CPACK_DEBIAN_GPIO_PACKAGE_DEPENDS "qtx (= ${PROJECT_VERSION})")
+  set(CPACK_COMPONENT_GPIO_DESCRIPTION
+    "QTX running light: relays on GPIO lines\n\
+The port library's GPIO back end (libportio-gpio.so.1): the running light's\n\
+byte goes to eight lines of a GPIO chip, such as a Raspberry Pi's header\n\
+driving a relay board, through the kernel's GPIO character device.")
+endif()
 include(CPack)

@@ -187,6 +187,48 @@ std::unique_ptr<PortBackend> BackendModule::open(std::uint16_t address,
     return std::make_unique<ModuleBackend>(shared_from_this(), *m_module, backend);
 }
 
+ModuleWatch::ModuleWatch(Started, std::shared_ptr<const BackendModule> owner,
+                         const PortioModule& module, std::unique_ptr<std::function<void()>> changed)
+    : m_owner(std::move(owner)), m_module(module), m_changed(std::move(changed)) {}
+
+ModuleWatch::~ModuleWatch() {
+    if (m_watch != nullptr) {
+        m_module.unwatch(m_watch);
+    }
+}
+
+bool ModuleWatch::read(Levels& levels, std::string& problem) const {
+    problem.clear();
+    return m_module.watch_read(m_watch, levels.data(), textInto(problem)) == 1;
+}
+
+namespace {
+void callChanged(void* context) {
+    (*static_cast<std::function<void()>*>(context))();
+}
+}  // namespace
+
+std::unique_ptr<ModuleWatch> BackendModule::watch(std::uint16_t address,
+                                                  const PortSettings& settings,
+                                                  std::function<void()> changed, std::string& title,
+                                                  std::string& error) const {
+    if (m_module->watch == nullptr || m_module->watch_read == nullptr ||
+        m_module->unwatch == nullptr) {
+        error = m_path + " cannot show what its far end holds";
+        return nullptr;
+    }
+    auto watch =
+        std::make_unique<ModuleWatch>(ModuleWatch::Started{}, shared_from_this(), *m_module,
+                                      std::make_unique<std::function<void()>>(std::move(changed)));
+    const PortioSettings view = settingsView(settings);
+    watch->m_watch = m_module->watch(address, &view, &callChanged, watch->m_changed.get(),
+                                     textInto(title), textInto(error));
+    if (watch->m_watch == nullptr) {
+        return nullptr;
+    }
+    return watch;
+}
+
 bool BackendModule::probe(std::uint16_t address, const PortSettings& settings,
                           std::string& report) const {
     const PortioSettings view = settingsView(settings);

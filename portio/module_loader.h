@@ -4,7 +4,9 @@
 // interface version, and wraps what they open as a PortBackend. See
 // portio_module.h for the interface itself.
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,10 +15,12 @@
 #include "port_backend.h"
 
 struct PortioModule;
+struct PortioWatch;
 
 namespace runlight::portio {
 
 class PortSettings;
+class BackendModule;
 
 // A back end that lives in a module, and the Debian package that brings it.
 struct ModuleInfo {
@@ -36,6 +40,32 @@ std::string moduleFileName(std::string_view backend);
 // library folder the project installs to.
 std::vector<std::string> moduleFolders();
 
+// A module's watch on what the far end holds for a port (see
+// PortioModule::watch); stops watching when destroyed.
+class ModuleWatch {
+public:
+    using Levels = std::array<std::uint8_t, 8>;  // lamp 1 (bit 7) first; 0 = off
+    ~ModuleWatch();
+    ModuleWatch(const ModuleWatch&) = delete;
+    ModuleWatch& operator=(const ModuleWatch&) = delete;
+
+    // The latest levels; false with `problem` while the far end is not reached.
+    bool read(Levels& levels, std::string& problem) const;
+
+    struct Started {  // only BackendModule::watch makes one
+        explicit Started() = default;
+    };
+    ModuleWatch(Started, std::shared_ptr<const BackendModule> owner, const PortioModule& module,
+                std::unique_ptr<std::function<void()>> changed);
+
+private:
+    friend class BackendModule;
+    std::shared_ptr<const BackendModule> m_owner;
+    const PortioModule& m_module;
+    std::unique_ptr<std::function<void()>> m_changed;  // the module's thread calls it
+    PortioWatch* m_watch = nullptr;
+};
+
 // A loaded module whose interface version matched. It stays mapped for the
 // rest of the process (RTLD_NODELETE): a module's third-party libraries
 // (libola, protobuf) are not all safe to unload and load again.
@@ -54,6 +84,13 @@ public:
                                       std::string& error);
     // See PortioModule::probe.
     bool probe(std::uint16_t address, const PortSettings& settings, std::string& report) const;
+
+    // Starts the module's watch on `address` (see PortioModule::watch):
+    // `changed` runs on the module's thread after every change. Null with
+    // `error` when the module has none or it could not start.
+    std::unique_ptr<ModuleWatch> watch(std::uint16_t address, const PortSettings& settings,
+                                       std::function<void()> changed, std::string& title,
+                                       std::string& error) const;
 
     const std::string& path() const { return m_path; }
 

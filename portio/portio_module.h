@@ -53,6 +53,8 @@ typedef struct PortioSettings {
 
 /* One port's back end, the module's own. */
 typedef struct PortioBackend PortioBackend;
+/* A watch on what the far end holds for a port, for the lamp monitor. */
+typedef struct PortioWatch PortioWatch;
 
 typedef struct PortioModule {
     uint32_t abi;     /* PORTIO_MODULE_ABI of the module's build: read first */
@@ -73,6 +75,21 @@ typedef struct PortioModule {
        now, without writing. Returns 1 or 0, and in `report` one or more
        lines saying what it found (and, when 0, the fix). */
     int (*probe)(uint16_t address, const PortioSettings* settings, PortioText report);
+
+    /* For the lamp monitor, so that it needs no library of the back end's
+       own; NULL in a module that cannot. Starts watching, on a thread of the
+       module's own, what the far end holds for the port's eight lamps, and
+       calls changed(context) from that thread after every change. `title`
+       gets one line naming what is watched. NULL with the reason in `error`. */
+    PortioWatch* (*watch)(uint16_t address, const PortioSettings* settings,
+                          void (*changed)(void* context), void* context, PortioText title,
+                          PortioText error);
+    /* The latest levels: levels[0] of lamp 1 (bit 7) .. levels[7] of lamp 8
+       (bit 0), 0 for off. Returns 1 while the far end is reached, else 0 with
+       why in `problem`. Any thread. */
+    int (*watch_read)(PortioWatch* watch, uint8_t levels[8], PortioText problem);
+    /* Stops watching and frees `watch`; no changed() call comes after. */
+    void (*unwatch)(PortioWatch* watch);
 } PortioModule;
 
 /* The factory: returns the module's description (static, never freed), or

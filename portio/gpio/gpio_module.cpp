@@ -103,8 +103,10 @@ int probePort(std::uint16_t address, const PortioSettings* settings, PortioText 
     return free ? 1 : 0;
 }
 
-constexpr PortioModule kModule{PORTIO_MODULE_ABI, "gpio",     &openPort, &writePort,
-                               &readPort,         &closePort, &probePort};
+// No watch for the lamp monitor: the character device shows a line's level
+// only to the process that holds the line.
+constexpr PortioModule kModule{PORTIO_MODULE_ABI, "gpio",     &openPort, &writePort, &readPort,
+                               &closePort,        &probePort, nullptr,   nullptr,    nullptr};
 
 }  // namespace
 }  // namespace runlight::portio

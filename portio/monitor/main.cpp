@@ -23,13 +23,12 @@
 #include <string>
 
 #include "lamp_monitor.h"
+#include "module_loader.h"
+#include "module_monitor.h"
 #include "port_backend.h"
 #include "port_chooser.h"
 #include "settings.h"
 #include "sim_port.h"
-#ifdef PORTIO_MONITOR_OLA
-#include "universe_monitor.h"
-#endif
 
 int main(int argc, char** argv) {
     // The run command stops the monitor with SIGTERM. Taken from a signalfd in
@@ -84,23 +83,16 @@ int main(int argc, char** argv) {
     }
 
     std::unique_ptr<QWidget> monitor;
-    if (choice.kind == runlight::portio::Choice::Kind::Module &&
-        resolved.text("backend") == "ola") {
-#ifdef PORTIO_MONITOR_OLA
-        // The port's settings were checked by chooseWithSettings.
-        const auto number = [&](const char* key) {
-            return static_cast<unsigned>(std::stoul(resolved.text(key)));
-        };
-        monitor = std::make_unique<runlight::ui::UniverseMonitor>(
-            address, static_cast<std::uint16_t>(number("ola-port")), number("universe"),
-            number("channel"));
-#else
-        std::fprintf(stderr,
-                     "portio-monitor: %s goes to OLA, but this lamp monitor was built "
-                     "without OLA (libola-dev)\n",
-                     runlight::portio::portLabel(address).c_str());
-        return 1;
-#endif
+    if (choice.kind == runlight::portio::Choice::Kind::Module) {
+        std::string error;
+        const auto module = runlight::portio::BackendModule::load(
+            *choice.module, runlight::portio::moduleFolders(), error);
+        if (!module) {
+            std::fprintf(stderr, "portio-monitor: %s: %s\n",
+                         runlight::portio::portLabel(address).c_str(), error.c_str());
+            return 1;
+        }
+        monitor = std::make_unique<runlight::ui::ModuleMonitor>(address, module, resolved);
     } else {
         if (choice.kind == runlight::portio::Choice::Kind::Error) {
             // The port library writes nothing now; the simulated port shows its last byte.

@@ -15,9 +15,14 @@
 #include "ola_connection.h"
 #include "ola_port.h"
 #include "portio_module.h"
+#include "universe_watcher.h"
 
 struct PortioBackend {
     std::unique_ptr<runlight::portio::ola_backend::OlaPort> port;
+};
+
+struct PortioWatch {
+    std::unique_ptr<runlight::portio::ola_backend::UniverseWatcher> watcher;
 };
 
 namespace {
@@ -154,8 +159,40 @@ int probePort(std::uint16_t address, const PortioSettings* settings, PortioText 
     return 1;
 }
 
-const PortioModule kModule = {PORTIO_MODULE_ABI, "ola",      &openPort, &writePort,
-                              &readPort,         &closePort, &probePort};
+PortioWatch* watchPort(std::uint16_t address, const PortioSettings* settings,
+                       void (*changed)(void* context), void* context, PortioText title,
+                       PortioText error) {
+    OlaPortOptions options;
+    std::string text;
+    if (!readOptions(address, *settings, options, text)) {
+        give(error, text);
+        return nullptr;
+    }
+    give(title, "OLA universe " + std::to_string(options.universe) + ", channels " +
+                    std::to_string(options.channel) + "–" + std::to_string(options.channel + 7) +
+                    " · olad " + runlight::portio::ola_backend::oladdress(options.rpcPort));
+    return new PortioWatch{std::make_unique<runlight::portio::ola_backend::UniverseWatcher>(
+        options.rpcPort, options.universe, options.channel,
+        [changed, context] { changed(context); })};
+}
+
+int readWatch(PortioWatch* watch, std::uint8_t levels[8], PortioText problem) {
+    const auto now = watch->watcher->snapshot();
+    for (std::size_t i = 0; i < now.channels.size(); ++i) {
+        levels[i] = now.channels[i];
+    }
+    if (!now.connected) {
+        give(problem, now.problem.empty() ? "connecting to olad" : now.problem);
+    }
+    return now.connected ? 1 : 0;
+}
+
+void unwatch(PortioWatch* watch) {
+    delete watch;
+}
+
+const PortioModule kModule = {PORTIO_MODULE_ABI, "ola",      &openPort,  &writePort, &readPort,
+                              &closePort,        &probePort, &watchPort, &readWatch, &unwatch};
 
 }  // namespace
 

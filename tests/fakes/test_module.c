@@ -65,8 +65,8 @@ static int probePort(uint16_t address, const PortioSettings* settings, PortioTex
     return 1;
 }
 
-static const PortioModule kModule = {TEST_MODULE_ABI, "ola",      &openPort, &writePort,
-                                     &readPort,       &closePort, &probePort};
+static const PortioModule kModule = {TEST_MODULE_ABI, "ola",      &openPort, &writePort, &readPort,
+                                     &closePort,      &probePort, NULL,      NULL,       NULL};
 
 TEST_MODULE_EXPORT const PortioModule* portio_module(uint32_t core_abi) {
     (void)core_abi;

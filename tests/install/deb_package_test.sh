@@ -86,11 +86,13 @@ for module in "${modules[@]}"; do
   module_depends=$(sed -n 's/^ Depends: //p' <<<"$module_info")
   grep -qF "qtx (= $version)" <<<"$module_depends" ||
     fail "qtx-$module does not depend on qtx (= $version): '$module_depends'"
-  module_files=$(dpkg-deb --contents "$module_deb" | awk '$6 !~ /\/$/ { print $6 }')
+  module_files=$(dpkg-deb --contents "$module_deb" | awk '$6 !~ /\/$/ { print $6 }' |
+    grep -v '^./usr/share/doc/' || true)
   [ "$module_files" = "./usr/$libdir/libportio-$module.so.1" ] ||
     fail "qtx-$module holds $module_files, not /usr/$libdir/libportio-$module.so.1 alone"
   case $module in
     gpio) grep -q libgpiod <<<"$module_depends" || fail "qtx-gpio does not depend on libgpiod: '$module_depends'" ;;
+    ola) grep -q libola1 <<<"$module_depends" || fail "qtx-ola does not depend on libola1: '$module_depends'" ;;
   esac
   echo "package qtx-$module: Depends: $module_depends"
 done
