@@ -74,7 +74,8 @@ struct Result {
     double cpuPercent = 0;
     double rssMiB = 0;
     // --ola only
-    std::size_t lost = 0;   // steps written that the watching client never saw
+    std::size_t lost = 0;     // steps written that the watching client never saw
+    IntervalSummary written;  // the same run as the port library's trace has it
     double oladCpuPercent = 0;
 };
 
@@ -292,6 +293,8 @@ Result measure(const Request& request, QPushButton* startStop, QScrollBar* bar,
         }
         const auto& seen = seenRuns.back();
         result.lost = run.size() > seen.size() ? run.size() - seen.size() : 0;
+        result.written = runlight::bench::summarize(runlight::bench::intervalsMs(run),
+                                                    static_cast<double>(request.periodMs));
         run = seen;
         result.oladCpuPercent = 100.0 * oladSeconds / wallSeconds;
     }
@@ -476,8 +479,10 @@ int main(int argc, char** argv) {
                     s.steps, s.medianMs, s.p5Ms, s.p95Ms, s.p99Ms, s.maxMs, s.late, r.cpuPercent,
                     r.rssMiB);
         if (ola) {
-            std::printf("  olad CPU %.2f %% of a core; steps lost on the way %zu\n",
-                        r.oladCpuPercent, r.lost);
+            std::printf(
+                "  olad CPU %.2f %% of a core; steps lost on the way %zu; as written "
+                "(trace): median %.3f ms, p99 %.3f ms, late %zu\n",
+                r.oladCpuPercent, r.lost, r.written.medianMs, r.written.p99Ms, r.written.late);
         }
         if (r.cycleBreaks != 0) {
             std::printf("  %zu steps out of order at %d ms\n", r.cycleBreaks, r.request.periodMs);

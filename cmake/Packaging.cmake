@@ -22,9 +22,28 @@ set(RUNLIGHT_APP_ID io.github.runlight.qtx)
 file(RELATIVE_PATH runlight_bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
 set(RUNLIGHT_INSTALL_RPATH "$ORIGIN/${runlight_bin_to_lib}")
 
+# Run paths: an installed target normally gets its build-tree run path padded
+# with empty entries (room for the one it gets at install), and an empty entry
+# means the current folder: started from a folder holding a library named like
+# one of theirs, the programs would load it. So the installed targets carry
+# their install run path in the build tree too, and no target is padded; the
+# build tree holds the port library where the install run path looks for it
+# (a link in <build>/<libdir>). tests/install/run_paths_test.sh checks every
+# binary the build makes and installs.
 if(TARGET portio)
   install(TARGETS portio
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  file(RELATIVE_PATH runlight_lib_to_bin ${CMAKE_BINARY_DIR}/${CMAKE_INSTALL_LIBDIR}
+    ${CMAKE_BINARY_DIR}/bin)
+  add_custom_target(portio_in_libdir ALL
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/${CMAKE_INSTALL_LIBDIR}
+    COMMAND ${CMAKE_COMMAND} -E create_symlink ${runlight_lib_to_bin}/$<TARGET_SONAME_FILE_NAME:portio>
+      ${CMAKE_BINARY_DIR}/${CMAKE_INSTALL_LIBDIR}/$<TARGET_SONAME_FILE_NAME:portio>
+    DEPENDS portio
+    VERBATIM)
+  if(TARGET qtx)
+    add_dependencies(qtx portio_in_libdir)
+  endif()
   install(FILES ${PROJECT_SOURCE_DIR}/portio/portio.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 endif()
 
@@ -36,8 +55,14 @@ if(TARGET portio-gpio)
   install(TARGETS portio-gpio LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT gpio)
 endif()
 
-# The monitor and portio-out carry the port library's code linked in, so they
-# need no run path.
+# The library, the monitor and portio-out carry the port library's code
+# linked in, and the OLA module needs only system libraries, so they need no
+# run path, in the build tree either.
+foreach(target portio portio-ola portio-out portio-monitor)
+  if(TARGET ${target})
+    set_target_properties(${target} PROPERTIES BUILD_WITH_INSTALL_RPATH ON INSTALL_RPATH "")
+  endif()
+endforeach()
 if(TARGET portio-out)
   install(TARGETS portio-out RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
@@ -54,7 +79,9 @@ if(TARGET qtx)
   # a preloaded tracer) is made on behalf of another object and would miss the
   # library. The older DT_RPATH of the program is searched for every dlopen.
   target_link_options(qtx PRIVATE "LINKER:--disable-new-dtags")
-  set_target_properties(qtx PROPERTIES INSTALL_RPATH "${RUNLIGHT_INSTALL_RPATH}")
+  set_target_properties(qtx PROPERTIES
+    INSTALL_RPATH "${RUNLIGHT_INSTALL_RPATH}"
+    BUILD_WITH_INSTALL_RPATH ON)
   install(TARGETS qtx RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/data/${RUNLIGHT_APP_ID}.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <utility>
@@ -68,23 +69,29 @@ private:
     PortioBackend* m_backend;
 };
 
-// The folder of the object this code is in. For a program (portio-out, the
-// monitor) the loader may only know its name as it was started, so the
-// kernel's link to the running program is asked instead.
-std::string ownFolder() {
+// The folder of the object this code is in, as it was loaded (a link
+// perhaps) and as it really is. For a program (portio-out, the monitor) the
+// loader may only know its name as it was started, so the kernel's link to
+// the running program is asked instead.
+std::vector<std::string> ownFolders() {
     Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&ownFolder), &info) == 0 || info.dli_fname == nullptr) {
-        return "";
+    if (dladdr(reinterpret_cast<void*>(&ownFolders), &info) == 0 || info.dli_fname == nullptr) {
+        return {};
     }
     std::error_code failed;
     std::filesystem::path file = info.dli_fname;
     if (file.is_relative() || !file.has_parent_path()) {
         file = std::filesystem::read_symlink("/proc/self/exe", failed);
         if (failed) {
-            return "";
+            return {};
         }
     }
-    return file.parent_path().string();
+    std::vector<std::string> folders{file.parent_path().string()};
+    const auto real = std::filesystem::canonical(file, failed);
+    if (!failed && real.parent_path() != file.parent_path()) {
+        folders.push_back(real.parent_path().string());
+    }
+    return folders;
 }
 
 }  // namespace
@@ -103,12 +110,8 @@ std::string moduleFileName(std::string_view backend) {
 }
 
 std::vector<std::string> moduleFolders() {
-    std::vector<std::string> folders;
-    const std::string own = ownFolder();
-    if (!own.empty()) {
-        folders.push_back(own);
-    }
-    if (own != PORTIO_MODULE_DIR) {
+    std::vector<std::string> folders = ownFolders();
+    if (std::find(folders.begin(), folders.end(), PORTIO_MODULE_DIR) == folders.end()) {
         folders.emplace_back(PORTIO_MODULE_DIR);
     }
     return folders;

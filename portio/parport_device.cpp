@@ -3,25 +3,101 @@
 #include <fcntl.h>
 #include <linux/parport.h>
 #include <linux/ppdev.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace runlight::portio {
 
+namespace {
+int systemIoctl(int fd, unsigned long request, void* argument) {
+    return ::ioctl(fd, request, argument);
+}
+}  // namespace
+
 const ParportDriver& ParportDriver::system() {
     static const ParportDriver driver{
-        [](const char* path, int flags) { return ::open(path, flags); },
-        [](int fd, unsigned long request, void* argument) {
-            return ::ioctl(fd, request, argument);
-        },
-        [](int fd) { return ::close(fd); }};
+        [](const char* path, int flags) { return ::open(path, flags); }, &systemIoctl,
+        [](int fd) { return ::close(fd); },
+        [](int fd, struct stat* info) { return ::fstat(fd, info); },
+        [](int fd, int timeoutMs) { return claimWithin(fd, timeoutMs, &systemIoctl); }};
     return driver;
 }
 
+int claimWithin(int fd, int timeoutMs,
+                int (*ioctl)(int fd, unsigned long request, void* argument)) {
+    int answer[2];
+    if (::pipe2(answer, O_CLOEXEC) < 0) {
+        return -1;
+    }
+    const pid_t child = ::fork();
+    if (child < 0) {
+        const int errnum = errno;
+        ::close(answer[0]);
+        ::close(answer[1]);
+        errno = errnum;
+        return -1;
+    }
+    if (child == 0) {
+        // Only async-signal-safe calls here: the program may have threads.
+        int result = 0;
+        do {
+            result = ioctl(fd, PPCLAIM, nullptr);
+        } while (result < 0 && errno == EINTR);
+        const auto reason = static_cast<unsigned char>(result == 0 ? 0 : errno);
+        (void)!::write(answer[1], &reason, 1);
+        ::_exit(0);
+    }
+    ::close(answer[1]);
+    timespec start{};
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    unsigned char reason = 0;
+    bool answered = false;
+    for (;;) {
+        timespec now{};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        const long elapsedMs =
+            (now.tv_sec - start.tv_sec) * 1000L + (now.tv_nsec - start.tv_nsec) / 1000000L;
+        pollfd wait{answer[0], POLLIN, 0};
+        const int ready = ::poll(&wait, 1, static_cast<int>(std::max(0L, timeoutMs - elapsedMs)));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        answered = ready > 0 && ::read(answer[0], &reason, 1) == 1;
+        break;
+    }
+    if (!answered) {
+        ::kill(child, SIGKILL);  // ends its wait in PPCLAIM
+    }
+    while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    if (!answered) {
+        // It may have got the claim just before it was killed: then it is
+        // ours all the same.
+        answered = ::read(answer[0], &reason, 1) == 1;
+    }
+    ::close(answer[0]);
+    if (!answered) {
+        errno = ETIMEDOUT;
+        return -1;
+    }
+    if (reason != 0) {
+        errno = reason;
+        return -1;
+    }
+    return 0;
+}
+
 namespace {
-// ioctl, again after a signal (PPCLAIM sleeps while someone else holds the port).
+// ioctl, again after a signal.
 int retryIoctl(const ParportDriver& driver, int fd, unsigned long request, void* argument) {
     int result = 0;
     do {
@@ -50,29 +126,58 @@ std::unique_ptr<ParportDevice> ParportDevice::open(std::uint16_t address,
                                                    const ParportChoice& choice,
                                                    const std::string& procRoot, std::string& error,
                                                    const ParportDriver& driver) {
-    const int fd = driver.open(choice.device.c_str(), O_RDWR | O_CLOEXEC);
+    // Non-blocking, so that a path naming some other device cannot make the
+    // open wait; ppdev's data register calls do not look at it.
+    const int fd = driver.open(choice.device.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         const int errnum = errno;
         error = portLabel(address) + ": cannot open " + choice.device + ": " +
                 systemReason(errnum) + openHint(errnum);
         return nullptr;
     }
-    // PPCLAIM waits, without end, while another driver or program holds the
-    // port; the driver says who does, so ask first and report instead of
-    // hanging the caller. (A claim taken in the instant between the two is
-    // waited for; the lp driver holds the port only while it prints.)
-    const std::string holder = parportHolder(procRoot, choice.number);
-    if (!holder.empty()) {
-        error = portLabel(address) + ": cannot claim " + choice.device + ": the port is held by " +
-                holder + " (the lp printer driver while printing, or another program)";
+    const auto fail = [&](const std::string& why) {
+        error = portLabel(address) + ": " + why;
         driver.close(fd);
         return nullptr;
+    };
+    // Which port this is, by its device number: whatever path names it.
+    struct stat info {};
+    if (driver.fstat(fd, &info) < 0) {
+        return fail("cannot look at " + choice.device + ": " + systemReason(errno));
     }
-    if (retryIoctl(driver, fd, PPCLAIM, nullptr) < 0) {
-        error = portLabel(address) + ": cannot claim " + choice.device +
-                " (PPCLAIM): " + systemReason(errno);
-        driver.close(fd);
-        return nullptr;
+    if (!S_ISCHR(info.st_mode) || major(info.st_rdev) != kPpdevMajor) {
+        return fail(choice.device + " is not a parallel port device (ppdev, major " +
+                    std::to_string(kPpdevMajor) + "); nothing was written");
+    }
+    const int number = static_cast<int>(minor(info.st_rdev));
+    // PPCLAIM waits while another driver or program holds the port, for as
+    // long as it does; the driver says who does, so ask first and report at
+    // once. A holder the driver does not name, or one that took the port in
+    // the instant between, is waited for kClaimWaitMs at most.
+    const auto heldBy = [&]() -> std::string {
+        const std::string holder = parportHolder(procRoot, number);
+        return holder.empty()
+                   ? std::string{}
+                   : "cannot claim " + choice.device + ": the port is held by " + holder +
+                         " (the lp printer driver while printing, or another program)";
+    };
+    if (const std::string held = heldBy(); !held.empty()) {
+        return fail(held);
+    }
+    int claimed = 0;
+    do {
+        claimed = driver.claim(fd, kClaimWaitMs);
+    } while (claimed < 0 && errno == EINTR);
+    if (claimed < 0 && errno == ETIMEDOUT) {
+        const std::string held = heldBy();
+        return fail(!held.empty() ? held
+                                  : "cannot claim " + choice.device +
+                                        ": the port is busy (held by a program the system does not "
+                                        "name; gave up after " +
+                                        std::to_string(kClaimWaitMs) + " ms)");
+    }
+    if (claimed < 0) {
+        return fail("cannot claim " + choice.device + " (PPCLAIM): " + systemReason(errno));
     }
     return std::make_unique<ParportDevice>(Claimed{}, address, choice.device, fd, driver);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -16,9 +18,29 @@ struct ParportDriver {
     int (*open)(const char* path, int flags);
     int (*ioctl)(int fd, unsigned long request, void* argument);
     int (*close)(int fd);
+    int (*fstat)(int fd, struct stat* info);
+    // PPCLAIM, waiting at most `timeoutMs`: 0, or -1 with errno (ETIMEDOUT
+    // when the port stayed held). The system's is claimWithin().
+    int (*claim)(int fd, int timeoutMs);
 
     static const ParportDriver& system();
 };
+
+// How long a claim may wait for a port that someone else holds, so that no
+// PortOut waits 2 s: PPCLAIM itself waits as long as the holder keeps it.
+inline constexpr int kClaimWaitMs = 1500;
+
+// PPCLAIM on `fd` through `ioctl`, waiting at most `timeoutMs`. The driver
+// offers no claim that gives up, and the wait cannot be cut short from
+// another thread, so the claim is made by a short-lived child process that
+// shares the open file (a claim belongs to the open file, not to a
+// process): if it has not answered in time it is killed, which ends its
+// wait, and the program goes on; no thread, signal handler or claim is left
+// behind. Returns 0, or -1 with errno: the claim's own, or ETIMEDOUT.
+int claimWithin(int fd, int timeoutMs, int (*ioctl)(int fd, unsigned long request, void* argument));
+
+// Major device number of the kernel's ppdev devices (/dev/parportN is 99, N).
+inline constexpr unsigned kPpdevMajor = 99;
 
 // A real parallel port through the ppdev driver: opened and claimed at the
 // first write, kept claimed, released and closed when destroyed (when the
@@ -28,9 +50,12 @@ struct ParportDriver {
 // no /dev/port; an ordinary user in the group owning /dev/parportN will do.
 class ParportDevice final : public PortBackend {
 public:
-    // Opens and claims `choice.device` for `address`. Returns null and sets
-    // `error` if the device cannot be opened, is held by another driver or
-    // program (looked up under `procRoot`), or refuses the claim.
+    // Opens and claims `choice.device` for `address`. The device is known by
+    // what it is, not by its name (a symlink or any other path will do): a
+    // ppdev device, major 99, whose minor N is port parportN. Returns null
+    // and sets `error` if the device cannot be opened, is no ppdev device, is
+    // held by another driver or program (looked up under `procRoot`), stays
+    // held for kClaimWaitMs, or refuses the claim.
     static std::unique_ptr<ParportDevice> open(
         std::uint16_t address, const ParportChoice& choice, const std::string& procRoot,
         std::string& error, const ParportDriver& driver = ParportDriver::system());

@@ -1,5 +1,6 @@
 #include "port_io.h"
 
+#include <cstdio>
 #include <utility>
 
 #include "module_loader.h"
@@ -65,20 +66,33 @@ PortBackend* PortIo::backendFor(std::uint16_t address) {
 void PortIo::traceOut(std::uint16_t address, std::uint8_t data) {
     const auto path = m_tracePaths.find(address);
     const std::string& tracePath = path != m_tracePaths.end() ? path->second : m_settings.trace;
-    if (tracePath.empty() || m_traceGivenUp) {
+    if (tracePath != m_tracePath) {  // another port's file, or the settings changed
+        m_trace.reset();
+        m_tracePath = tracePath;
+        m_traceOpenFailed = false;
+        m_traceTroubleTold = false;
+    }
+    if (tracePath.empty() || m_traceOpenFailed) {
         return;
     }
     std::string error;
-    if (!m_trace || m_tracePath != tracePath) {
+    if (!m_trace) {
         m_trace = Trace::open(tracePath, error);
-        m_tracePath = tracePath;
+        if (!m_trace) {
+            m_traceOpenFailed = true;
+            std::fprintf(stderr, "portio: %s; the port is written all the same, without a trace\n",
+                         error.c_str());
+            return;
+        }
     }
-    if (m_trace && m_trace->record(address, data, error)) {
-        return;
+    const Trace::Outcome outcome = m_trace->record(address, data, error);
+    // The first line dropped is told, not every one (the count comes when the
+    // trace closes); that the trace has closed is told when it happens.
+    if (outcome == Trace::Outcome::Closed ||
+        (outcome == Trace::Outcome::Dropped && !m_traceTroubleTold && !error.empty())) {
+        m_traceTroubleTold = true;
+        std::fprintf(stderr, "portio: %s; the port is written all the same\n", error.c_str());
     }
-    m_trace.reset();
-    m_traceGivenUp = true;
-    m_lastError += (m_lastError.empty() ? "" : "; ") + error;
 }
 
 void PortIo::out(std::int16_t port, std::uint8_t data) {

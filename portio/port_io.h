@@ -26,6 +26,8 @@ public:
     PortIo& operator=(const PortIo&) = delete;
 
     // PortOut: writes, then appends the trace line (also for a failed write).
+    // Trouble with the trace is told once on standard error, never through
+    // lastError(): that speaks of the byte only.
     void out(std::int16_t port, std::uint8_t data);
     // PortIn: the data register of the port, 0 on failure.
     std::uint8_t in(std::int16_t port);
@@ -42,8 +44,9 @@ private:
     // settings file's `trace` or PORTIO_TRACE); one file is open at a time.
     std::map<std::uint16_t, std::string> m_tracePaths;
     std::unique_ptr<Trace> m_trace;
-    std::string m_tracePath;      // of m_trace
-    bool m_traceGivenUp = false;  // a trace failure is reported once, then the trace is off
+    std::string m_tracePath;          // of m_trace
+    bool m_traceOpenFailed = false;   // reported once; the trace is off
+    bool m_traceTroubleTold = false;  // the first dropped line is told, not each one
     std::string m_lastError;
 };
 

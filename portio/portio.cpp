@@ -1,7 +1,8 @@
 // The library's exports. Nothing runs at load time: the settings are read and
-// the ports opened at the first call. When the library is unloaded (dlclose,
-// as the running light does after a failure) or the program ends, the one
-// PortIo is destroyed, which releases every claimed port and closes it.
+// the ports opened at the first call. When the library is unloaded (dlclose;
+// the running light keeps it loaded, failures and all, until it ends) or the
+// program ends, the one PortIo is destroyed, which releases every claimed
+// port and closes it.
 
 #include "portio.h"
 

@@ -7,9 +7,12 @@
    the data register of the first parallel port; addresses above 0x7FFF come
    in negative and are taken as their unsigned 16-bit value). The library
    chooses, at the first call for a port, between the machine's real parallel
-   port (through the ppdev driver) and a simulated port in a small shared file
-   that the lamp monitor shows; PORTIO_BACKEND, PORTIO_DEVICE and PORTIO_TRACE
-   steer it (see the README). Nothing happens before the first call.
+   port (through the ppdev driver), a simulated port in a small shared file
+   that the lamp monitor shows, and back ends in modules loaded by name (OLA:
+   eight DMX channels); the settings file ($XDG_CONFIG_HOME/portio/portio.conf)
+   and the environment (PORTIO_BACKEND, PORTIO_DEVICE, PORTIO_TRACE,
+   PORTIO_OLA_...) steer it (see the README). Nothing happens before the
+   first call.
 
    Thread-compatible: calls from several threads must be serialised by the
    caller (the running light calls from its user-interface thread only). */
@@ -30,9 +33,11 @@ extern "C" {
    PortLastError afterwards. */
 PORTIO_API void PortOut(int16_t port, uint8_t data);
 
-/* NULL or "" when the last PortOut or PortIn succeeded; otherwise a message
-   naming the port, the device and the system's reason. The text stays valid
-   until the next call into the library. */
+/* NULL or "" when the byte of the last PortOut landed on the port (or the
+   last PortIn read it); otherwise a message naming the port, the device and
+   the system's reason. It speaks of the byte only: trouble with the trace
+   (PORTIO_TRACE) is told once on standard error instead. The text stays
+   valid until the next call into the library. */
 PORTIO_API const char* PortLastError(void);
 
 /* Reads the data register of `port`: the real port's data lines (PPRDATA),

@@ -5,9 +5,9 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -16,18 +16,25 @@
 namespace runlight::portio {
 
 namespace {
-constexpr char kMagic[8] = {'p', 'o', 'r', 't', 'i', 'o', '1', '\n'};
-constexpr std::size_t kStateOffset = 8;
-constexpr std::size_t kWatcherOffset = 12;
+constexpr char kMagic[8] = {'p', 'o', 'r', 't', 'i', 'o', '2', '\n'};
+// The earlier layout (one word of byte and count at 8, a count of sleeping
+// readers at 12), taken over when found: the byte goes dark.
+constexpr char kEarlierMagic[8] = {'p', 'o', 'r', 't', 'i', 'o', '1', '\n'};
+constexpr off_t kCountOffset = 8;
+constexpr off_t kByteOffset = 12;
 
-// Shared (not FUTEX_PRIVATE) operations: the word lives in a file mapping
-// that other processes wait on too.
-long futex(std::uint32_t* word, int op, std::uint32_t value, const timespec* timeout) {
-    return ::syscall(SYS_futex, word, op, value, timeout, nullptr, 0);
+// Shared (not FUTEX_PRIVATE) operations: the words live in a file mapping
+// that other processes use too.
+long futex(std::uint32_t* word, int op, std::uint32_t value, const timespec* timeout,
+           std::uint32_t* word2, std::uint32_t value3) {
+    return ::syscall(SYS_futex, word, op, value, timeout, word2, value3);
 }
 
-static_assert(std::atomic_ref<std::uint32_t>::is_always_lock_free,
-              "the state word must be lock-free to be shared between processes");
+std::int64_t coarseNowMs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
 
 // Makes `folder` if missing and checks that it is a private folder of ours.
 bool makePrivateFolder(const std::string& folder, std::string& error) {
@@ -45,6 +52,95 @@ bool makePrivateFolder(const std::string& folder, std::string& error) {
                 " is not a private folder of this user (mode 0700); not using it";
         return false;
     }
+    return true;
+}
+
+// Gives the file its 16 bytes with their blocks allocated, so that no later
+// use needs a block the filesystem may not have, and the magic if it is new.
+// Growing zero-fills and never changes what is there, so processes doing
+// this at once do no harm. Returns 0, or an errno; EILSEQ for a file that
+// is something else (wrong magic), left as it is.
+int prepareFile(int fd) {
+    int result = 0;
+    do {
+        result = ::posix_fallocate(fd, 0, static_cast<off_t>(SimPort::kFileSize));
+    } while (result == EINTR);
+    if (result != 0) {
+        return result;
+    }
+    char head[sizeof kMagic] = {};
+    const ssize_t got = ::pread(fd, head, sizeof head, 0);
+    if (got != static_cast<ssize_t>(sizeof head)) {
+        return got < 0 ? errno : EIO;
+    }
+    if (std::memcmp(head, kMagic, sizeof kMagic) == 0) {
+        return 0;
+    }
+    constexpr char kZero[sizeof kMagic] = {};
+    const bool earlier = std::memcmp(head, kEarlierMagic, sizeof kEarlierMagic) == 0;
+    if (!earlier && std::memcmp(head, kZero, sizeof kZero) != 0) {
+        return EILSEQ;
+    }
+    if (earlier) {
+        const std::uint32_t dark = 0;
+        if (::pwrite(fd, &dark, sizeof dark, kByteOffset) != static_cast<ssize_t>(sizeof dark)) {
+            return errno != 0 ? errno : EIO;
+        }
+    }
+    if (::pwrite(fd, kMagic, sizeof kMagic, 0) != static_cast<ssize_t>(sizeof kMagic)) {
+        return errno != 0 ? errno : EIO;
+    }
+    return 0;
+}
+
+struct OpenedFile {
+    int fd = -1;
+    void* mapping = nullptr;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+};
+
+bool openFile(std::uint16_t address, const std::string& path, OpenedFile& opened,
+              std::string& error) {
+    const auto fail = [&](const std::string& what, int errnum, int fd) {
+        error =
+            portLabel(address) + " (simulated): " + what + " " + path + ": " + systemReason(errnum);
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return false;
+    };
+    const int fd =
+        ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0) {
+        return fail("cannot open", errno, -1);
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) < 0) {
+        return fail("cannot look at", errno, fd);  // errno taken before close() can change it
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = portLabel(address) + " (simulated): " + path +
+                " is not a regular file; not touching it";
+        ::close(fd);
+        return false;
+    }
+    const int prepared = prepareFile(fd);
+    if (prepared == EILSEQ) {
+        error = portLabel(address) + " (simulated): " + path +
+                " is not a simulated port's file (wrong magic); not touching it";
+        ::close(fd);
+        return false;
+    }
+    if (prepared != 0) {
+        return fail("cannot make room for", prepared, fd);
+    }
+    void* mapping = ::mmap(nullptr, SimPort::kFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (mapping == MAP_FAILED) {
+        return fail("cannot map", errno, fd);
+    }
+    opened = {fd, mapping, static_cast<std::uint64_t>(info.st_dev),
+              static_cast<std::uint64_t>(info.st_ino)};
     return true;
 }
 }  // namespace
@@ -68,103 +164,152 @@ std::string simFilePath(const std::string& folder, std::uint16_t address) {
 std::unique_ptr<SimPort> SimPort::open(std::uint16_t address, const std::string& folder,
                                        std::string& error) {
     const std::string path = simFilePath(folder, address);
-    const auto fail = [&](const std::string& what) {
-        error =
-            portLabel(address) + " (simulated): " + what + " " + path + ": " + systemReason(errno);
-        return nullptr;
-    };
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        return fail("cannot open");
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) < 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        errno = S_ISREG(info.st_mode) ? errno : EINVAL;
-        return fail("cannot use");
-    }
-    // Growing zero-fills; a file already long enough is left as it is, so a
-    // second process opening it at the same time changes nothing.
-    if (static_cast<std::size_t>(info.st_size) < kFileSize &&
-        ::ftruncate(fd, static_cast<off_t>(kFileSize)) < 0) {
-        ::close(fd);
-        return fail("cannot size");
-    }
-    void* mapping = ::mmap(nullptr, kFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    ::close(fd);  // the mapping keeps the file
-    if (mapping == MAP_FAILED) {
-        return fail("cannot map");
-    }
-    auto* bytes = static_cast<char*>(mapping);
-    constexpr char kZero[sizeof kMagic] = {};
-    if (std::memcmp(bytes, kZero, sizeof kMagic) == 0) {
-        std::memcpy(bytes, kMagic, sizeof kMagic);  // new file; racing openers write the same
-    } else if (std::memcmp(bytes, kMagic, sizeof kMagic) != 0) {
-        ::munmap(mapping, kFileSize);
-        error = portLabel(address) + " (simulated): " + path +
-                " is not a simulated port's file (wrong magic); not touching it";
+    OpenedFile opened;
+    if (!openFile(address, path, opened, error)) {
         return nullptr;
     }
-    return std::make_unique<SimPort>(Mapped{}, address, path, mapping);
+    auto port =
+        std::make_unique<SimPort>(Opened{}, address, folder, path, opened.fd, opened.mapping);
+    port->m_device = opened.device;
+    port->m_inode = opened.inode;
+    return port;
 }
 
-SimPort::SimPort(Mapped, std::uint16_t address, std::string path, void* mapping)
-    : m_address(address), m_path(std::move(path)), m_mapping(mapping) {}
+SimPort::SimPort(Opened, std::uint16_t address, std::string folder, std::string path, int fd,
+                 void* mapping)
+    : m_address(address),
+      m_folder(std::move(folder)),
+      m_path(std::move(path)),
+      m_fd(fd),
+      m_mapping(mapping),
+      m_nextCheckMs(coarseNowMs() + kCheckPeriodMs) {}
 
 SimPort::~SimPort() {
     ::munmap(m_mapping, kFileSize);
+    ::close(m_fd);
 }
 
-std::uint32_t* SimPort::stateWord() const {
-    return reinterpret_cast<std::uint32_t*>(static_cast<char*>(m_mapping) + kStateOffset);
+// The words are only ever handed to the kernel (futex) and never read or
+// written here: a load or store on a page the file no longer has would be
+// SIGBUS, where the kernel answers EFAULT.
+std::uint32_t* SimPort::countWord() const {
+    return reinterpret_cast<std::uint32_t*>(static_cast<char*>(m_mapping) + kCountOffset);
 }
 
-std::uint32_t* SimPort::watcherWord() const {
-    return reinterpret_cast<std::uint32_t*>(static_cast<char*>(m_mapping) + kWatcherOffset);
+std::uint32_t* SimPort::byteWord() const {
+    return reinterpret_cast<std::uint32_t*>(static_cast<char*>(m_mapping) + kByteOffset);
 }
 
-std::uint32_t SimPort::state() const {
-    return std::atomic_ref<std::uint32_t>(*stateWord()).load(std::memory_order_acquire);
+int SimPort::apply(std::uint8_t data) const {
+    // FUTEX_WAKE_OP changes the second word atomically (here: set it to the
+    // byte; then add one to the count) and wakes the sleepers on the first.
+    // The byte is set before the count moves, and readers read the count
+    // first, so a reader never pairs a new count with an old byte.
+    const auto op = [](int operation, unsigned argument) {
+        return static_cast<std::uint32_t>(FUTEX_OP(operation, argument, FUTEX_OP_CMP_EQ, 0));
+    };
+    if (futex(byteWord(), FUTEX_WAKE_OP, 0, nullptr, byteWord(), op(FUTEX_OP_SET, data)) < 0 ||
+        futex(countWord(), FUTEX_WAKE_OP, INT_MAX, nullptr, countWord(), op(FUTEX_OP_ADD, 1)) < 0) {
+        return errno;
+    }
+    return 0;
 }
 
-bool SimPort::write(std::uint8_t data, std::string&) {
-    std::atomic_ref<std::uint32_t> word(*stateWord());
-    std::uint32_t old = word.load(std::memory_order_relaxed);
-    std::uint32_t next = 0;
-    do {
-        next = ((old & ~0xFFU) + 0x100U) | data;
-    } while (!word.compare_exchange_weak(old, next, std::memory_order_seq_cst,
-                                         std::memory_order_relaxed));
-    // Pairs with waitForChange: it counts itself in before it looks at the
-    // word, this looks at the count after changing the word (both seq_cst),
-    // so either the waiter sees the new word or this sees the waiter.
-    if (std::atomic_ref<std::uint32_t>(*watcherWord()).load() != 0) {
-        wakeWatchers();
+bool SimPort::write(std::uint8_t data, std::string& error) {
+    if (!inPlace(error) && !reopen(error)) {
+        return false;
+    }
+    int errnum = apply(data);
+    if (errnum == EFAULT) {
+        // The file was cut short under the mapping: give it its size back
+        // (the byte and count start again from 0) and write again.
+        errnum = prepareFile(m_fd);
+        if (errnum == 0) {
+            errnum = apply(data);
+        }
+    }
+    if (errnum != 0) {
+        error = portLabel(m_address) + " (simulated): writing " + m_path +
+                " failed: " + systemReason(errnum);
+        return false;
     }
     return true;
 }
 
-std::uint32_t SimPort::waitForChange(std::uint32_t seen, int timeoutMs) const {
-    std::atomic_ref<std::uint32_t> watchers(*watcherWord());
-    watchers.fetch_add(1);
-    std::uint32_t now = std::atomic_ref<std::uint32_t>(*stateWord()).load();
-    if (now == seen && timeoutMs > 0) {
-        const timespec timeout{timeoutMs / 1000, static_cast<long>(timeoutMs % 1000) * 1000000L};
-        // Returns at a wake-up, a signal, the timeout, or at once if the
-        // word is no longer `seen`; the caller looks again in every case.
-        (void)futex(stateWord(), FUTEX_WAIT, seen, &timeout);
-        now = state();
+bool SimPort::read(std::uint8_t& data, std::string& error) {
+    State state;
+    if (!look(state, error)) {
+        return false;
     }
-    watchers.fetch_sub(1);
-    return now;
+    data = state.byte;
+    return true;
+}
+
+bool SimPort::look(State& state, std::string& error) const {
+    std::uint32_t count = 0;
+    std::uint32_t byte = 0;
+    if (::pread(m_fd, &count, sizeof count, kCountOffset) != static_cast<ssize_t>(sizeof count) ||
+        ::pread(m_fd, &byte, sizeof byte, kByteOffset) != static_cast<ssize_t>(sizeof byte)) {
+        error = portLabel(m_address) + " (simulated): " + m_path + " has been cut short";
+        return false;
+    }
+    state.count = count;
+    state.byte = static_cast<std::uint8_t>(byte);
+    return true;
+}
+
+void SimPort::waitForChange(std::uint32_t seenCount, int timeoutMs) const {
+    if (timeoutMs <= 0) {
+        return;
+    }
+    const timespec timeout{timeoutMs / 1000, static_cast<long>(timeoutMs % 1000) * 1000000L};
+    // Returns at a wake-up, a signal, the timeout, at once if the count is no
+    // longer `seenCount`, and with EFAULT if the file has been cut short.
+    (void)futex(countWord(), FUTEX_WAIT, seenCount, &timeout, nullptr, 0);
 }
 
 void SimPort::wakeWatchers() const {
-    (void)futex(stateWord(), FUTEX_WAKE, INT_MAX, nullptr);
+    (void)futex(countWord(), FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
 }
 
-bool SimPort::read(std::uint8_t& data, std::string&) {
-    data = byteOf(state());
+bool SimPort::inPlace(std::string& error, bool now) {
+    const std::int64_t nowMs = coarseNowMs();
+    if (!now && m_inPlace && nowMs < m_nextCheckMs) {
+        return true;
+    }
+    m_nextCheckMs = nowMs + kCheckPeriodMs;
+    struct stat info {};
+    if (::stat(m_path.c_str(), &info) < 0) {
+        error =
+            portLabel(m_address) + " (simulated): " + m_path + " is gone: " + systemReason(errno);
+        m_inPlace = false;
+    } else if (static_cast<std::uint64_t>(info.st_dev) != m_device ||
+               static_cast<std::uint64_t>(info.st_ino) != m_inode) {
+        error = portLabel(m_address) + " (simulated): " + m_path + " has been replaced";
+        m_inPlace = false;
+    } else {
+        m_inPlace = true;
+    }
+    return m_inPlace;
+}
+
+bool SimPort::reopen(std::string& error) {
+    if (!makePrivateFolder(m_folder, error)) {
+        error = portLabel(m_address) + " (simulated): " + error;
+        return false;
+    }
+    OpenedFile opened;
+    if (!openFile(m_address, m_path, opened, error)) {
+        return false;
+    }
+    ::munmap(m_mapping, kFileSize);
+    ::close(m_fd);
+    m_fd = opened.fd;
+    m_mapping = opened.mapping;
+    m_device = opened.device;
+    m_inode = opened.inode;
+    m_inPlace = true;
+    m_nextCheckMs = coarseNowMs() + kCheckPeriodMs;
     return true;
 }
 

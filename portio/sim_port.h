@@ -8,24 +8,38 @@
 
 namespace runlight::portio {
 
-// A simulated port: its last byte kept in a small file mapped into every
-// process that uses it, so that the lamp monitor (any number of them) sees
-// what the running light writes, whichever of them starts first, and across
-// restarts of either. The file, in host byte order (it never leaves the
-// machine), 16 bytes:
-//   bytes 0..7    magic "portio1\n"
-//   bytes 8..11   state word: bits 0..7 the byte last written, bits 8..31 a
-//                 change count that every write adds one to (wrapping)
-//   bytes 12..15  watcher count: readers blocked in waitForChange right now
-// The state word is one lock-free 32-bit atomic, so a reader never sees half
-// a write and needs no lock; a writer replaces it with compare-and-swap, so
-// even two writers at once lose no count. A reader that keeps the last word
-// it saw knows whether anything was written since by comparing one word, or
-// sleeps until then on a futex on that word (the mapping is shared, so the
-// futex is too); a writer makes the wake-up call only while someone waits.
+// A simulated port: its last byte kept in a small file that every process
+// using it opens, so that the lamp monitor (any number of them) sees what the
+// running light writes, whichever of them starts first, and across restarts
+// of either. The file, in host byte order (it never leaves the machine), 16
+// bytes:
+//   bytes 0..7    magic "portio2\n"
+//   bytes 8..11   change count: every write adds one (wrapping); readers
+//                 sleep on it (a futex: the file is mapped shared for that)
+//   bytes 12..15  the byte last written, in bits 0..7 (the rest 0)
+//
+// Whatever happens to the file, no process using it dies. The mapping is
+// never touched by the program itself: a write is two futex operations that
+// the kernel carries out on the mapped words (set the byte; add one to the
+// count and wake the readers), and a reader reads with pread. The kernel
+// answers a word it cannot reach (the file was cut short by someone) with an
+// error, where the program's own load or store would get SIGBUS. So:
+// - the file's blocks are allocated (posix_fallocate) before it is used, so
+//   a full filesystem is an error at open, not a signal at the first write;
+// - a file cut short while in use is grown back and the write made again;
+// - a file or folder removed or replaced is noticed by a writer within
+//   kCheckPeriodMs (one stat of the path, at most that often; between checks
+//   a write costs one read of the coarse monotonic clock more), and the port
+//   is made afresh, where the readers look for it too;
+// - a reader holds no count of itself in the file that a killed reader could
+//   leave behind: the writer wakes whoever sleeps in the same call that adds
+//   to the count.
+// Two writers at once (threads or processes) lose no count: each operation
+// is atomic in the kernel.
 class SimPort final : public PortBackend {
 public:
     static constexpr std::size_t kFileSize = 16;
+    static constexpr int kCheckPeriodMs = 250;
 
     // Opens the file of `address` in `folder`, creating it (zero: lamps dark)
     // if need be. Returns null and sets `error` on failure.
@@ -38,34 +52,56 @@ public:
     bool write(std::uint8_t data, std::string& error) override;
     bool read(std::uint8_t& data, std::string& error) override;
 
-    // The state word as it is now (see above). Costs one memory read.
-    std::uint32_t state() const;
-    static std::uint8_t byteOf(std::uint32_t state) { return static_cast<std::uint8_t>(state); }
+    struct State {
+        std::uint32_t count = 0;  // changes at every write, even of the same byte
+        std::uint8_t byte = 0;
+        bool operator==(const State&) const = default;
+    };
+    // The state as it is now: the count first, then the byte, so that the
+    // byte is never older than the count. Returns false and sets `error` if
+    // the file cannot be read whole (cut short).
+    bool look(State& state, std::string& error) const;
 
-    // Blocks until the state word differs from `seen` or `timeoutMs` (ms,
-    // >= 0) have passed, and returns the state word then. Any thread.
-    std::uint32_t waitForChange(std::uint32_t seen, int timeoutMs) const;
+    // Blocks until the count differs from `seenCount`, `timeoutMs` (>= 0)
+    // have passed, a wakeWatchers() or a signal; at once if the file has been
+    // cut short. The caller looks again in every case. Any thread.
+    void waitForChange(std::uint32_t seenCount, int timeoutMs) const;
     // Wakes every waitForChange on this port (of any process) without
-    // writing; they return the unchanged word. For stopping a watcher.
+    // writing. For stopping a watcher.
     void wakeWatchers() const;
+
+    // Whether the path still names the file this port has open: false, with
+    // `error` saying what happened, once the file or its folder has been
+    // removed or replaced. Looks at most once per kCheckPeriodMs (the answer
+    // in between is the last one) unless `now` is set. One thread at a time.
+    bool inPlace(std::string& error, bool now = false);
 
     const std::string& path() const { return m_path; }
 
 private:
-    struct Mapped {  // only open() hands out a mapping
-        explicit Mapped() = default;
+    struct Opened {  // only open() hands out a descriptor and mapping
+        explicit Opened() = default;
     };
 
 public:
-    SimPort(Mapped, std::uint16_t address, std::string path, void* mapping);
+    SimPort(Opened, std::uint16_t address, std::string folder, std::string path, int fd,
+            void* mapping);
 
 private:
-    std::uint32_t* stateWord() const;
-    std::uint32_t* watcherWord() const;
+    std::uint32_t* countWord() const;
+    std::uint32_t* byteWord() const;
+    int apply(std::uint8_t data) const;  // 0 or the errno of the failed operation
+    bool reopen(std::string& error);
 
     std::uint16_t m_address;
+    std::string m_folder;
     std::string m_path;
+    int m_fd;
     void* m_mapping;
+    std::uint64_t m_device = 0;  // st_dev and st_ino of the open file
+    std::uint64_t m_inode = 0;
+    std::int64_t m_nextCheckMs = 0;  // coarse monotonic ms of the next look at the path
+    bool m_inPlace = true;
 };
 
 // The folder that holds the simulated ports: <runtimeDir>/portio when

@@ -1,6 +1,10 @@
 #include "trace.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -28,33 +32,120 @@ std::uint64_t monotonicNow() {
 }
 
 std::unique_ptr<Trace> Trace::open(const std::string& path, std::string& error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    // Non-blocking: a FIFO without a reader fails at once (ENXIO) instead of
+    // waiting for one, and a full pipe refuses a line instead of waiting.
+    const int fd = ::open(path.c_str(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
     if (fd < 0) {
-        error = "the trace file " + path +
-                " (PORTIO_TRACE) cannot be opened: " + systemReason(errno) +
-                "; the port is still written, the trace is off";
+        const int errnum = errno;
+        error = "the trace " + path + " (PORTIO_TRACE) cannot be opened: " + systemReason(errnum) +
+                (errnum == ENXIO ? " (a FIFO that nobody reads)" : "");
         return nullptr;
     }
-    return std::make_unique<Trace>(Opened{}, path, fd);
+    // Whether a write may raise SIGPIPE or SIGXFSZ: to a FIFO, to a regular
+    // file under a size limit, to anything else the library cannot tell.
+    // Only those writes pay for holding the signals back (three calls more).
+    struct stat info {};
+    rlimit size{};
+    const bool unlimitedFile = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                               ::getrlimit(RLIMIT_FSIZE, &size) == 0 &&
+                               size.rlim_cur == RLIM_INFINITY;
+    return std::make_unique<Trace>(Opened{}, path, fd, !unlimitedFile);
 }
 
 Trace::~Trace() {
-    ::close(m_fd);
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+    if (m_dropped > 0) {
+        std::fprintf(stderr, "portio: %" PRIu64 " line%s of the trace %s (PORTIO_TRACE) dropped\n",
+                     m_dropped, m_dropped == 1 ? "" : "s", m_path.c_str());
+    }
 }
 
-bool Trace::record(std::uint16_t address, std::uint8_t data, std::string& error) {
-    const std::string line = traceLine(monotonicNow(), address, data);
+long Trace::writeKeepingSignals(const std::string& line, int& errnum) const {
+    // Two signals would end the program by default: SIGPIPE, raised in the
+    // writing thread for a pipe whose reader has gone, and SIGXFSZ, for a
+    // file at the process's size limit. Blocked here, one raised by this
+    // write stays pending and is taken back; one that was pending before is
+    // the program's own and stays.
+    sigset_t ours;
+    sigemptyset(&ours);
+    sigaddset(&ours, SIGPIPE);
+    sigaddset(&ours, SIGXFSZ);
+    sigset_t before;
+    ::pthread_sigmask(SIG_BLOCK, &ours, &before);
+    sigset_t pendingBefore;
+    ::sigpending(&pendingBefore);
     ssize_t written = 0;
     do {
         written = ::write(m_fd, line.data(), line.size());
     } while (written < 0 && errno == EINTR);
-    if (written != static_cast<ssize_t>(line.size())) {
-        error = "writing the trace file " + m_path +
-                " (PORTIO_TRACE) failed: " + systemReason(written < 0 ? errno : ENOSPC) +
-                "; the trace is off";
-        return false;
+    errnum = errno;
+    if (written < 0 && (errnum == EPIPE || errnum == EFBIG)) {
+        sigset_t pendingNow;
+        ::sigpending(&pendingNow);
+        for (const int signal : {SIGPIPE, SIGXFSZ}) {
+            if (sigismember(&pendingNow, signal) == 1 && sigismember(&pendingBefore, signal) != 1) {
+                sigset_t one;
+                sigemptyset(&one);
+                sigaddset(&one, signal);
+                const timespec now{0, 0};
+                while (::sigtimedwait(&one, nullptr, &now) < 0 && errno == EINTR) {
+                }
+            }
+        }
     }
-    return true;
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return written;
+}
+
+Trace::Outcome Trace::record(std::uint16_t address, std::uint8_t data, std::string& error) {
+    return writeLine(traceLine(monotonicNow(), address, data), error);
+}
+
+Trace::Outcome Trace::writeLine(const std::string& line, std::string& error) {
+    if (m_fd < 0) {
+        ++m_dropped;
+        return Outcome::Dropped;
+    }
+    int errnum = 0;
+    ssize_t written = 0;
+    if (m_guardSignals) {
+        written = writeKeepingSignals(line, errnum);
+    } else {
+        do {
+            written = ::write(m_fd, line.data(), line.size());
+        } while (written < 0 && errno == EINTR);
+        errnum = errno;
+    }
+    if (written == static_cast<ssize_t>(line.size())) {
+        return Outcome::Written;
+    }
+    ++m_dropped;
+    if (written > 0) {
+        // Part of the line went in (a regular file on a full disk, a device).
+        // In a regular file the part is cut off again, provided nothing was
+        // appended after it meanwhile; a pipe never takes part of a line this
+        // short (PIPE_BUF), and what a device took cannot be taken back.
+        const off_t end = ::lseek(m_fd, 0, SEEK_CUR);
+        struct stat info {};
+        if (end >= written && ::fstat(m_fd, &info) == 0 && S_ISREG(info.st_mode) &&
+            info.st_size == end) {
+            (void)!::ftruncate(m_fd, end - written);
+        }
+        errnum = ENOSPC;
+    }
+    error = "writing the trace " + m_path + " (PORTIO_TRACE) failed: " + systemReason(errnum);
+    if (errnum == EPIPE) {
+        // The reader has gone: nobody will read what comes after.
+        ::close(m_fd);
+        m_fd = -1;
+        error += " (its reader has gone; the trace is closed)";
+        return Outcome::Closed;
+    }
+    error += " (lines that cannot be written now are dropped)";
+    return Outcome::Dropped;
 }
 
 }  // namespace runlight::portio

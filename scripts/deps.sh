@@ -16,10 +16,18 @@ packages=(
 # (its headers and sources). Only the test command asks for these; without
 # them those tests are skipped. (The kernel and a static busybox are fetched
 # by the tests themselves, never installed.)
-if [ "${1:-}" = --vm ]; then
+# --ola: also OLA, for the OLA back end (libola-dev; the build leaves the
+# module out without it) and its tests and benchmark (the daemon, ola). The
+# test command and the package command ask for these. Installing ola does not
+# start its daemon.
+while [ $# -gt 0 ]; do
+  case $1 in
+    --vm) packages+=(qemu-system-x86 cpio make xz-utils linux-headers-amd64 linux-source-6.1) ;;
+    --ola) packages+=(ola libola-dev) ;;
+    *) break ;;
+  esac
   shift
-  packages+=(qemu-system-x86 cpio make xz-utils linux-headers-amd64 linux-source-6.1)
-fi
+done
 packages+=("$@")
 
 missing=()

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds QTX for /usr and makes its Debian packages:
-# build/package/qtx_<version>_<architecture>.deb (install it with apt), and
-# qtx-NAME_... for each back end module built (qtx-gpio: GPIO lines).
+# build/package/qtx_<version>_<architecture>.deb and, for each back end
+# module built, its own package: qtx-ola_<version>_<architecture>.deb for DMX
+# lamps through OLA, qtx-gpio_... for relays on GPIO lines (install them with
+# apt).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh
+scripts/deps.sh --ola
 
 cmake -S . -B build/package -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
   -DRUNLIGHT_TESTS=OFF -DRUNLIGHT_BENCH=OFF >/dev/null

@@ -5,11 +5,17 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# The VM test's emulator is optional: if it cannot be installed, that test is
-# skipped and everything else still runs.
-if ! scripts/deps.sh --vm; then
-  echo "The VM test's packages could not be installed: the VM test will be skipped."
-  scripts/deps.sh
+# The VM test's emulator and OLA are optional: what cannot be installed is
+# skipped (the VM test; the tests labelled ola) and everything else still runs.
+if ! scripts/deps.sh --vm --ola; then
+  if scripts/deps.sh --ola; then
+    echo "The VM test's packages could not be installed: the VM test will be skipped."
+  elif scripts/deps.sh --vm; then
+    echo "OLA could not be installed: the OLA tests will be skipped."
+  else
+    echo "Neither the VM test's packages nor OLA could be installed: both will be skipped."
+    scripts/deps.sh
+  fi
 fi
 
 jobs=$(nproc)

@@ -46,6 +46,7 @@ LampMonitor::LampMonitor(std::uint16_t address, std::string folder, QWidget* par
     m_statusLabel = new QLabel(this);
     m_statusLabel->setObjectName("statusLabel");
     m_statusLabel->setWordWrap(true);
+    m_statusLabel->setTextFormat(Qt::PlainText);  // reasons quote paths from the environment
     m_statusLabel->setStyleSheet("color: #ff8a70; font-size: 12px;");
     m_statusLabel->hide();
 
@@ -84,6 +85,17 @@ LampMonitor::LampMonitor(std::uint16_t address, std::string folder, QWidget* par
 }
 
 LampMonitor::~LampMonitor() {
+    stopWatching();
+}
+
+void LampMonitor::startWatching() {
+    m_retryTimer->stop();
+    m_stopping = false;
+    m_lost = false;
+    m_watcher = std::thread([this] { watch(); });
+}
+
+void LampMonitor::stopWatching() {
     m_stopping = true;
     if (m_watcher.joinable()) {
         m_port->wakeWatchers();
@@ -91,16 +103,18 @@ LampMonitor::~LampMonitor() {
     }
 }
 
-void LampMonitor::startWatching() {
-    m_retryTimer->stop();
-    m_watcher = std::thread([this] { watch(); });
-}
-
 void LampMonitor::watch() {
-    std::uint32_t seen = m_port->state();
-    while (!m_stopping) {
-        const std::uint32_t now = m_port->waitForChange(seen, kIdleWakeMs);
-        if (now == seen || m_stopping) {
+    portio::SimPort::State seen;
+    std::string why;
+    bool ok = m_port->look(seen, why);
+    while (ok && !m_stopping) {
+        m_port->waitForChange(seen.count, kIdleWakeMs);
+        if (m_stopping) {
+            break;
+        }
+        portio::SimPort::State now;
+        ok = m_port->look(now, why) && m_port->inPlace(why);
+        if (ok && now == seen) {
             continue;
         }
         seen = now;
@@ -110,28 +124,53 @@ void LampMonitor::watch() {
         // What is written meanwhile is seen by the next look, a frame later.
         std::this_thread::sleep_for(std::chrono::milliseconds(kFramePeriodMs));
     }
+    if (!ok) {
+        m_lostWhy = why;
+        m_lost = true;  // the refresh queued above (or one now) lets the port go
+        QMetaObject::invokeMethod(
+            this, [this] { refresh(); }, Qt::QueuedConnection);
+    }
+}
+
+void LampMonitor::losePort(const std::string& why) {
+    stopWatching();
+    m_port.reset();
+    m_shownOnce = false;
+    m_statusLabel->setText(QStringLiteral("No port: %1").arg(QString::fromStdString(why)));
+    m_statusLabel->show();
+    m_retryTimer->start(kRetryMs);
 }
 
 bool LampMonitor::refresh() {
+    std::string error;
+    if (m_port && m_lost) {
+        losePort(m_lostWhy);
+        return false;
+    }
     if (!m_port) {
-        // Not there yet (or not usable): try again at every look, and say why.
-        std::string error;
+        // Not there (yet, or any more), or not usable: try again at every
+        // look, and say why. Opening makes the file if it is missing.
         m_port = portio::SimPort::open(m_address, m_folder, error);
         if (!m_port) {
-            m_statusLabel->setText(QString::fromStdString(error));
+            m_statusLabel->setText(
+                QStringLiteral("No port: %1").arg(QString::fromStdString(error)));
             m_statusLabel->show();
             return false;
         }
         m_statusLabel->hide();
         startWatching();
     }
-    const std::uint32_t state = m_port->state();
+    portio::SimPort::State state;
+    if (!m_port->look(state, error)) {
+        losePort(error);
+        return false;
+    }
     if (m_shownOnce && state == m_lastState) {
         return false;
     }
     m_lastState = state;
     m_shownOnce = true;
-    showByte(portio::SimPort::byteOf(state));
+    showByte(state.byte);
     return true;
 }
 

@@ -12,7 +12,10 @@
 #include <signal.h>
 #include <sys/signalfd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -32,9 +35,11 @@
 
 int main(int argc, char** argv) {
     // The run command stops the monitor with SIGTERM. Taken from a signalfd in
-    // the event loop, it ends the program normally, so the monitor's watcher
-    // leaves the port's watcher count as it found it. Blocked before Qt makes
-    // any thread, so that no thread takes them the default way.
+    // the event loop, it ends the program normally, so the watcher thread is
+    // stopped and joined. Blocked before Qt makes any thread, so that no
+    // thread takes them the default way. Without a signalfd (the system
+    // refused one) they are unblocked again: then they end the monitor the
+    // default way, which is still better than a monitor nobody can stop.
     sigset_t stops;
     sigemptyset(&stops);
     for (const int stop : {SIGTERM, SIGINT, SIGHUP}) {
@@ -42,12 +47,21 @@ int main(int argc, char** argv) {
     }
     pthread_sigmask(SIG_BLOCK, &stops, nullptr);
     const int stopFd = signalfd(-1, &stops, SFD_CLOEXEC);
+    if (stopFd < 0) {
+        std::fprintf(stderr, "portio-monitor: no signalfd (%s); SIGTERM ends it the default way\n",
+                     std::strerror(errno));
+        pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("portio-monitor");
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.runlight.qtx.monitor"));
-    QSocketNotifier stopNotifier(stopFd, QSocketNotifier::Read);
-    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, &QApplication::quit);
+    std::unique_ptr<QSocketNotifier> stopNotifier;
+    if (stopFd >= 0) {
+        stopNotifier = std::make_unique<QSocketNotifier>(stopFd, QSocketNotifier::Read);
+        QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, &app,
+                         &QApplication::quit);
+    }
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

@@ -57,8 +57,8 @@ std::unique_ptr<OlaConnection> OlaConnection::connect(std::uint16_t rpcPort, std
                 "could not be set up";
         return nullptr;
     }
-    connection->m_client->SetCloseHandler(
-        ola::NewSingleCallback(connection.get(), &OlaConnection::onClosed));
+    connection->m_closeHandler = ola::NewSingleCallback(connection.get(), &OlaConnection::onClosed);
+    connection->m_client->SetCloseHandler(connection->m_closeHandler);
     return connection;
 }
 
@@ -71,12 +71,17 @@ OlaConnection::OlaConnection(Connected, int socket)
 }
 
 void OlaConnection::onClosed() {
-    m_closed = true;
+    m_closed = true;  // the handler deletes itself after this call
     m_selectServer->Terminate();
 }
 
 OlaConnection::~OlaConnection() {
     if (!m_closed) {
+        // A close handler that never ran is ours to free: the client keeps
+        // only the pointer (the sanitizer build saw it leak). Taken back
+        // while the client still has its channel.
+        m_client->SetCloseHandler(nullptr);
+        delete m_closeHandler;
         m_selectServer->RemoveReadDescriptor(m_socket.get());
         m_client->Stop();
     }

@@ -15,6 +15,8 @@
 
 namespace ola {
 class DmxBuffer;
+template <typename ReturnType>
+class SingleUseCallback0;
 namespace client {
 class OlaClient;
 }
@@ -67,6 +69,7 @@ private:
     std::unique_ptr<ola::io::SelectServer> m_selectServer;
     std::unique_ptr<ola::network::TCPSocket> m_socket;
     std::unique_ptr<ola::client::OlaClient> m_client;
+    ola::SingleUseCallback0<void>* m_closeHandler = nullptr;  // run at most once, by the client
     bool m_closed = false;
 };
 

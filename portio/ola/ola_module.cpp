@@ -84,8 +84,12 @@ int writePort(PortioBackend* backend, std::uint8_t data, PortioText error) {
     return 1;
 }
 
-int readPort(PortioBackend* backend, std::uint8_t* data, PortioText /*error*/) {
-    *data = backend->port->lastByte();
+int readPort(PortioBackend* backend, std::uint8_t* data, PortioText error) {
+    std::string text;
+    if (!backend->port->read(*data, text)) {
+        give(error, text);
+        return 0;
+    }
     return 1;
 }
 

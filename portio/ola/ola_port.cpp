@@ -6,6 +6,7 @@
 #include <ola/Clock.h>
 #include <ola/DmxBuffer.h>
 #include <ola/client/ClientArgs.h>
+#include <ola/client/ClientTypes.h>
 #include <ola/client/OlaClient.h>
 #include <ola/client/Result.h>
 #include <ola/io/SelectServer.h>
@@ -83,7 +84,40 @@ bool OlaPort::write(std::uint8_t data, std::string& error) {
                 " was not sent; " + startOladHint() + ", and the next write connects afresh";
         return false;
     }
-    m_lastByte = data;
+    return true;
+}
+
+namespace {
+struct Held {
+    bool answered = false;
+    bool ok = false;
+    std::string error;
+    ola::DmxBuffer frame;
+    void take(const ola::client::Result& result, const ola::client::DMXMetadata& /*metadata*/,
+              const ola::DmxBuffer& data) {
+        answered = true;
+        ok = result.Success();
+        error = result.Error();
+        frame = data;
+    }
+};
+}  // namespace
+
+bool OlaPort::read(std::uint8_t& data, std::string& error) {
+    Held held;
+    m_connection->client().FetchDMX(m_options.universe, ola::NewSingleCallback(&held, &Held::take));
+    if (!m_connection->runUntil([&held] { return held.answered; }, kFlushMs) || !held.ok) {
+        error = olaPortLabel(m_options) + ": olad on " + oladdress(m_options.rpcPort) +
+                (held.answered ? " could not say what the universe holds: " + held.error
+                               : " did not answer");
+        return false;
+    }
+    data = 0;
+    for (unsigned bit = 0; bit < 8; ++bit) {
+        if (held.frame.Get(m_options.channel - 1 + bit) > 0) {
+            data = static_cast<std::uint8_t>(data | (0x80U >> bit));
+        }
+    }
     return true;
 }
 

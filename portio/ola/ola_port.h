@@ -57,8 +57,11 @@ public:
     // closed the connection (it was stopped or restarted): the byte was not
     // sent, and this OlaPort is done; a new one connects afresh.
     bool write(std::uint8_t data, std::string& error);
-    // The byte last sent (0 before the first).
-    std::uint8_t lastByte() const { return m_lastByte; }
+    // The port's eight channels as olad holds them now (every source merged),
+    // as a byte: a bit is set where its channel is above 0. Asks olad and
+    // waits for the answer (at most kFlushMs): for PortIn, never on a step's
+    // path. False with `error` when olad does not answer.
+    bool read(std::uint8_t& data, std::string& error);
 
     struct Connected {  // only open() makes one
         explicit Connected() = default;
@@ -69,7 +72,6 @@ private:
     OlaPortOptions m_options;
     std::unique_ptr<OlaConnection> m_connection;
     std::unique_ptr<ola::DmxBuffer> m_frame;
-    std::uint8_t m_lastByte = 0;
 };
 
 }  // namespace runlight::portio::ola_backend

@@ -1,5 +1,6 @@
 #include "step_sequencer.h"
 
+#include <optional>
 #include <string>
 
 #include "port_sink.h"
@@ -45,7 +46,7 @@ void StepSequencer::VScroll1_Change() {
 }
 
 void StepSequencer::Timer1_Timer() {
-    std::string failure;
+    std::optional<std::string> failure;  // a failure stops the run whatever its text
     if (Running == 1) {
         ClearHighlight();
         StepNo += 1;
@@ -77,8 +78,8 @@ void StepSequencer::Timer1_Timer() {
     if (StepNo == kStepCount) {
         StepNo = 0;
     }
-    if (!failure.empty()) {
-        stopAndReport(failure);
+    if (failure) {
+        stopAndReport(*failure);
     }
 }
 

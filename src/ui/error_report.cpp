@@ -1,8 +1,27 @@
 #include "error_report.h"
 
+#include <QLabel>
 #include <QMessageBox>
+#include <QTextDocument>
 
 namespace runlight::ui {
+
+namespace {
+// The detail comes from outside the program (a library's report, a path or
+// an environment value quoted in it) and is shown as the plain text it is.
+// QMessageBox's text format applies to its main text only; the label under
+// it guesses, and would take "<h1>" or "<img>" in a detail for rich text.
+void setPlainDetail(QMessageBox* box, const QString& detail) {
+    box->setTextFormat(Qt::PlainText);
+    box->setInformativeText(detail);
+    auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+    if (label != nullptr) {
+        label->setTextFormat(Qt::PlainText);
+    } else {  // a Qt that names it otherwise: the same text, escaped as rich text
+        box->setInformativeText(Qt::convertFromPlainText(detail));
+    }
+}
+}  // namespace
 
 QMessageBox* makePortErrorBox(QWidget* parent, const QString& detail) {
     auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Portírási hiba"),
@@ -11,8 +30,7 @@ QMessageBox* makePortErrorBox(QWidget* parent, const QString& detail) {
                                                "a START újra megpróbálja."),
                                 QMessageBox::Ok, parent);
     box->setObjectName(QStringLiteral("portErrorBox"));
-    box->setInformativeText(detail);
-    box->setTextFormat(Qt::PlainText);
+    setPlainDetail(box, detail);
     box->setAttribute(Qt::WA_DeleteOnClose);
     return box;
 }
@@ -22,8 +40,7 @@ QMessageBox* makeUnexpectedErrorBox(const QString& detail) {
         new QMessageBox(QMessageBox::Critical, QStringLiteral("Váratlan hiba"),
                         QStringLiteral("Váratlan hiba történt, a program leáll."), QMessageBox::Ok);
     box->setObjectName(QStringLiteral("unexpectedErrorBox"));
-    box->setInformativeText(detail);
-    box->setTextFormat(Qt::PlainText);
+    setPlainDetail(box, detail);
     return box;
 }
 

@@ -86,12 +86,14 @@ writes=$(awk '{ printf "%s%s:%s", sep, $2, $3; sep = " " }' "$work/trace" 2>/dev
 [ "$writes" = "888:0 888:129 888:16 888:129 888:16" ] ||
   fail "the port trace shows '$writes', not START and four ticks"
 
-# The simulated port keeps the last byte and counts the writes (bits 8..31).
+# The simulated port counts the writes (bytes 8..11) and keeps the last byte
+# (bytes 12..15).
 port=$work/run/portio/port-888
 if [ -f "$port" ]; then
-  word=$(od -An -tu4 -j8 -N4 "$port" | tr -d ' ')
-  [ $((word & 255)) -eq 16 ] || fail "the simulated port holds $((word & 255)), not 16"
-  [ $((word >> 8)) -eq 5 ] || fail "the simulated port counted $((word >> 8)) writes, not 5"
+  count=$(od -An -tu4 -j8 -N4 "$port" | tr -d ' ')
+  byte=$(od -An -tu4 -j12 -N4 "$port" | tr -d ' ')
+  [ "$byte" -eq 16 ] || fail "the simulated port holds $byte, not 16"
+  [ "$count" -eq 5 ] || fail "the simulated port counted $count writes, not 5"
 else
   fail "the simulated port was not made under XDG_RUNTIME_DIR"
 fi

@@ -156,6 +156,13 @@ TEST_F(OlaBackend, OladMissingOrGoneFailsTheWriteAndTheNextStartConnectsAfresh) 
     ASSERT_NO_THROW(library.out(888, 0)) << "START after olad was started again";
     ASSERT_NO_THROW(library.out(888, 0x81));
     EXPECT_EQ(seen(back, channelsFor(0x81, 255)), channelsFor(0x81, 255));
+
+    // Another program reads what olad holds (PortIn, through portio-out).
+    FILE* tool = ::popen(PORTIO_OUT_PATH " --read 2>&1", "r");
+    char line[256] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, tool), nullptr);
+    ::pclose(tool);
+    EXPECT_STREQ(line, "0x81\n");
 }
 
 // Sets the lamps of `universe` through a source of the test's own first, so

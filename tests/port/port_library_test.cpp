@@ -4,6 +4,11 @@
 #include "port_library.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <climits>
+#include <filesystem>
 
 #include "fake_window.h"
 #include "step_sequencer.h"
@@ -114,6 +119,36 @@ TEST(PortLibrary, SequencerReportsAMissingLibraryAndRetriesAtTheNextStart) {
     EXPECT_FALSE(seq.running());
     ASSERT_EQ(window.reports.size(), 2u) << "each START tries the binding again";
     EXPECT_NE(window.reports[1].find("libno-such-port-library.so"), std::string::npos);
+}
+
+// A library that is missing at the first START and installed before the
+// next: the second START binds it, and its writes arrive.
+TEST(PortLibrary, ALibraryMissingAtTheFirstStartIsBoundAtTheNext) {
+    Recorder recorder;
+    char folder[] = "/tmp/qtx-later-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string later = std::string(folder) + "/libqtx-later.so";
+    char exe[PATH_MAX] = {};
+    ASSERT_GT(::readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
+    const std::string programFolder = std::filesystem::path(exe).parent_path().string();
+
+    FakeWindow window;
+    PortLibrary library{later};
+    StepSequencer seq{window, library};
+    seq.Form_Load();
+    window.enableOnly({1});
+    window.setStepByte(0, 0x42);
+    seq.Start_Stop_Click();
+    EXPECT_FALSE(seq.running());
+    ASSERT_EQ(window.reports.size(), 1u);
+
+    ASSERT_EQ(::symlink((programFolder + "/" + kRecordingLibrary).c_str(), later.c_str()), 0);
+    seq.Start_Stop_Click();
+    seq.Timer1_Timer();
+    EXPECT_TRUE(seq.running()) << window.reports.back();
+    EXPECT_EQ(window.reports.size(), 1u);
+    EXPECT_EQ(recorder.writes(), (Writes{{888, 0}, {888, 0x42}}));
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

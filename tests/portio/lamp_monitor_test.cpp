@@ -11,6 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
 #include "lamp_row.h"
 #include "sim_port.h"
 #include "temp_folder.h"
@@ -97,6 +103,44 @@ TEST(LampMonitor, StartsAfterTheRunningLightAndWaitsForAMissingFolder) {
     EXPECT_TRUE(early.refresh());
     EXPECT_EQ(early.byte(), 0x42);
     EXPECT_TRUE(early.findChild<QLabel*>("statusLabel")->isHidden());
+}
+
+// The port's file cut short, then its folder removed, under a running
+// monitor: it says that it has no port (instead of dying of SIGBUS, as a
+// load from the cut mapping would), and at its next look makes the port
+// afresh and shows what a writer then writes.
+TEST(LampMonitor, SaysItHasNoPortWhenTheFileIsCutOrRemovedAndRecovers) {
+    TempFolder runtime;
+    writeFromAnotherProcess(runtime, {"0x81"});
+    LampMonitor monitor(888, folderIn(runtime));
+    ASSERT_TRUE(monitor.hasPort());
+    const std::string file = runtime / "portio/port-888";
+
+    ASSERT_EQ(::truncate(file.c_str(), 0), 0);
+    EXPECT_FALSE(monitor.refresh());
+    EXPECT_FALSE(monitor.hasPort());
+    EXPECT_TRUE(labelText(monitor, "statusLabel").contains("cut short"))
+        << labelText(monitor, "statusLabel").toStdString();
+    EXPECT_TRUE(monitor.refresh()) << "opened again, grown back to a dark port";
+    EXPECT_EQ(monitor.byte(), 0);
+    writeFromAnotherProcess(runtime, {"0x3C"});
+    EXPECT_TRUE(monitor.refresh());
+    EXPECT_EQ(monitor.byte(), 0x3C);
+    EXPECT_TRUE(monitor.findChild<QLabel*>("statusLabel")->isHidden());
+
+    std::filesystem::remove_all(runtime / "portio");
+    EXPECT_FALSE(monitor.refresh()) << "nothing new to show yet";
+    // The watcher looks at the path at its next idle wake-up at the latest.
+    for (int i = 0; i < 1000 && monitor.hasPort(); ++i) {  // 10 s: only a hang reaches it
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        QCoreApplication::sendPostedEvents();
+    }
+    EXPECT_FALSE(monitor.hasPort());
+    EXPECT_TRUE(labelText(monitor, "statusLabel").contains("is gone"))
+        << labelText(monitor, "statusLabel").toStdString();
+    writeFromAnotherProcess(runtime, {"0x24"});  // makes folder and file again
+    EXPECT_TRUE(monitor.refresh());
+    EXPECT_EQ(monitor.byte(), 0x24);
 }
 
 }  // namespace

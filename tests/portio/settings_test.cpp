@@ -127,7 +127,8 @@ std::uint8_t simByte(const std::string& runtimeDir) {
     std::string error;
     const auto port = runlight::portio::SimPort::open(
         888, runlight::portio::simFolder(runtimeDir, "", error), error);
-    return port ? runlight::portio::SimPort::byteOf(port->state()) : 0;
+    runlight::portio::SimPort::State state;
+    return port && port->look(state, error) ? state.byte : 0;
 }
 
 TEST(PortIo, ABadSettingsFileIsReportedAtEveryWriteUntilItIsMended) {

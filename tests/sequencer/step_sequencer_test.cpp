@@ -242,5 +242,27 @@ TEST(SequencerPortFailure, FailedTickStopsReportsOnceAndKeepsTheCounterInRange) 
     EXPECT_EQ(rig.window.reports.size(), 1u);
 }
 
+// The tick whose write fails: its step's box is red (it is the step being
+// shown when the write failed), the readout still shows the step before (its
+// byte is the last one on the port), and the run stops and reports even when
+// the failure has no text at all.
+TEST(SequencerPortFailure, AFailedTickMarksItsStepKeepsTheReadoutAndStopsWhateverTheText) {
+    SequencerRig rig;
+    rig.window.enableOnly({1, 2});
+    rig.window.setStepByte(0, 0x81);
+    rig.window.setStepByte(1, 0x18);
+    rig.seq.Start_Stop_Click();
+    EXPECT_EQ(rig.tick(), 1);
+    ASSERT_EQ(rig.window.readout, std::vector<std::string>{"x000000x"});
+
+    rig.port.failure = "";
+    rig.seq.Timer1_Timer();  // step 2 fails
+    EXPECT_FALSE(rig.seq.running()) << "a failure with an empty text was taken for success";
+    EXPECT_EQ(rig.window.reports, std::vector<std::string>{""});
+    EXPECT_EQ(rig.window.redSteps(), std::vector<int>{2});
+    EXPECT_EQ(rig.window.readout, std::vector<std::string>{"x000000x"});
+    EXPECT_EQ(rig.port.values(), (std::vector<int>{0, 0x81}));
+}
+
 }  // namespace
 }  // namespace runlight

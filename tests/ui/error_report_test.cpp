@@ -21,8 +21,8 @@
 namespace runlight::ui {
 namespace {
 
-using testing::ShownForm1;
 using runlight::testing::TestPortRecorder;
+using testing::ShownForm1;
 
 QMessageBox* openReport(Form1& window) {
     for (auto* box : window.findChildren<QMessageBox*>(QStringLiteral("portErrorBox"))) {
@@ -77,6 +77,29 @@ TEST(Form1PortError, FailedWriteReportsTheLibrarysOwnReason) {
     EXPECT_EQ(form.find<QPushButton>("Start_Stop")->text(), "START");
     EXPECT_EQ(form.find<QListWidget>("List1")->count(), 1) << "the readout keeps the last byte";
     report->close();
+}
+
+// A report quoting text from outside (a library's message, an environment
+// value) that looks like HTML is shown as the characters it is, in both boxes.
+TEST(ErrorBoxes, ShowTextFromOutsideAsPlainText) {
+    const QString detail =
+        QStringLiteral("port 888: cannot open <h1>HUGE</h1><img src=\"/etc/x.png\">: No such file");
+    const std::unique_ptr<QMessageBox> boxes[] = {
+        std::unique_ptr<QMessageBox>{makePortErrorBox(nullptr, detail)},
+        std::unique_ptr<QMessageBox>{makeUnexpectedErrorBox(detail)}};
+    for (const auto& box : boxes) {
+        box->show();
+        int shown = 0;
+        for (const QLabel* label : box->findChildren<QLabel*>()) {
+            if (label->text().contains(QStringLiteral("HUGE"))) {
+                ++shown;
+                EXPECT_EQ(label->textFormat(), Qt::PlainText) << box->objectName().toStdString();
+                EXPECT_EQ(label->text(), detail);
+            }
+        }
+        EXPECT_EQ(shown, 1) << box->objectName().toStdString();
+        box->close();
+    }
 }
 
 TEST(UnexpectedError, EndsTheEventLoopAndIsReportedInHungarian) {

@@ -51,6 +51,10 @@ case $boot in
       # with a port at 888, another address is matched by address, not taken as 888
       "no-port-632 parport no-port 632"
       "sim-632 auto sim 632"
+      # a held port named by a symlink: found by its device number, reported at once
+      "busy-link-888 auto busy-link 888 /dev/parport0"
+      # a holder nobody names: given up within 2 s, the port taken once it is free
+      "held-unnamed-888 parport held-unnamed 888 /dev/parport0"
     )
     ;;
   no-port)

@@ -20,12 +20,20 @@
 //   no-port PORT      PortOut(PORT) fails with the no-port error and writes
 //                     nothing anywhere
 //   sim PORT          PortOut(PORT) lands in the simulated port
+//   busy-link PORT DEV  as busy, but PORTIO_DEVICE names DEV by a symlink of
+//                     another name: the holder is still found (by the
+//                     device's number) and named at once
+//   held-unnamed PORT DEV  while another process holds DEV and the library
+//                     cannot ask the driver who (no /proc for it), PortOut
+//                     gives up within 2 s saying the port is busy; once the
+//                     holder lets go, the next PortOut takes the port
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <array>
@@ -37,6 +45,8 @@
 #include <cstring>
 #include <string>
 
+#include "port_chooser.h"
+#include "port_io.h"
 #include "portio.h"
 
 namespace {
@@ -252,6 +262,65 @@ void sim(std::int16_t port) {
     check(!runtimeDirEmpty(), "the simulated port was used");
 }
 
+double secondsSince(const timespec& start) {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec - start.tv_sec) +
+           static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
+}
+
+void busyLink(std::int16_t port, const std::string& device) {
+    const std::string link = "/tmp/qtx-lamps-" + std::to_string(::getpid());
+    check(::symlink(device.c_str(), link.c_str()) == 0, link + " -> " + device);
+    ::setenv("PORTIO_DEVICE", link.c_str(), 1);  // read at the library's first call
+    const PortHolder holder(device);
+    check(holder.holding(), "another process holds " + device);
+    if (!holder.holding()) {
+        return;
+    }
+    const std::string holderText = holderName(device);
+    timespec start{};
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    PortOut(port, 0x55);
+    const double took = secondsSince(start);
+    const std::string error = lastError();
+    check(took < 0.5, "PortOut returns at once (" + std::to_string(took) + " s)");
+    check(contains(error, link), "the error names " + link + ": " + error);
+    check(!holderText.empty() && contains(error, "held by " + holderText),
+          "the error names the holder " + holderText);
+    check(runtimeDirEmpty(), "nothing went to the simulated port instead");
+    ::unlink(link.c_str());
+}
+
+void heldUnnamed(std::int16_t port, const std::string& device) {
+    using runlight::portio::PortIo;
+    runlight::portio::Settings settings;
+    settings.backend = "parport";
+    settings.device = device;
+    settings.procRoot = "/nonexistent";  // the driver cannot be asked who holds the port
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    settings.runtimeDir = runtime != nullptr ? runtime : "";
+    PortIo io(settings);
+    {
+        const PortHolder holder(device);
+        check(holder.holding(), "another process holds " + device);
+        if (!holder.holding()) {
+            return;
+        }
+        timespec start{};
+        ::clock_gettime(CLOCK_MONOTONIC, &start);
+        io.out(port, 0x3C);
+        const double took = secondsSince(start);
+        check(took < 2.0, "PortOut gives up within 2 s (" + std::to_string(took) + " s)");
+        check(contains(io.lastError(), "busy") && contains(io.lastError(), device),
+              "the error says " + device + " is busy: " + io.lastError());
+    }
+    io.out(port, 0x3C);  // the holder has let go
+    check(io.lastError().empty(), "the next PortOut takes the port: " + io.lastError());
+    const unsigned back = io.in(port);
+    check(back == 0x3C, "and reads 0x3C back (read " + hex(back) + ")");
+}
+
 std::int16_t portArgument(const char* text) {
     return static_cast<std::int16_t>(std::strtol(text, nullptr, 0));
 }
@@ -259,7 +328,8 @@ std::int16_t portArgument(const char* text) {
 int usage() {
     std::fprintf(stderr,
                  "usage: portio_vm_guest LABEL real PORT | register DEVICE HEX | busy PORT "
-                 "DEVICE | no-port PORT | sim PORT\n");
+                 "DEVICE | no-port PORT | sim PORT | busy-link PORT DEVICE | held-unnamed PORT "
+                 "DEVICE\n");
     return 2;
 }
 
@@ -285,6 +355,10 @@ int main(int argc, char** argv) {
         noPort(portArgument(argv[3]));
     } else if (scenario == "sim") {
         sim(portArgument(argv[3]));
+    } else if (scenario == "busy-link" && argc >= 5) {
+        busyLink(portArgument(argv[3]), argv[4]);
+    } else if (scenario == "held-unnamed" && argc >= 5) {
+        heldUnnamed(portArgument(argv[3]), argv[4]);
     } else {
         return usage();
     }

@@ -1,0 +1,365 @@
+// The port library when the world around it misbehaves: a trace that cannot
+// take a line, a simulated port's file that is filled up, cut short, removed
+// or replaced, a real port held by someone who does not let go. Nothing here
+// may kill, hang or misreport: a byte that landed is a success, one that did
+// not is a failure, and everything else is told on standard error.
+
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "port_chooser.h"
+#include "port_io.h"
+#include "sim_port.h"
+#include "temp_folder.h"
+#include "trace.h"
+
+namespace runlight::portio {
+namespace {
+
+using runlight::testing::fileLines;
+using runlight::testing::TempFolder;
+using ::testing::HasSubstr;
+
+Settings simSettings(const TempFolder& runtime, const std::string& trace = "") {
+    Settings settings;
+    settings.backend = "sim";
+    settings.runtimeDir = runtime.path();
+    settings.procRoot = runtime / "no-proc";
+    settings.trace = trace;
+    return settings;
+}
+
+// "T PORT BYTE": three runs of digits with one space between them.
+bool isTraceLine(const std::string& line) {
+    int fields = 0;
+    bool inDigits = false;
+    for (const char c : line) {
+        if (c >= '0' && c <= '9') {
+            fields += inDigits ? 0 : 1;
+            inDigits = true;
+        } else if (c == ' ' && inDigits) {
+            inDigits = false;
+        } else {
+            return false;
+        }
+    }
+    return fields == 3 && inDigits;
+}
+
+// Everything a non-blocking reader can take from `fd` now.
+std::string drain(int fd) {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t got = 0; (got = ::read(fd, buffer, sizeof buffer)) > 0;) {
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    return text;
+}
+
+// Whole lines of `text`, and whether it ended at a line's end.
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::size_t from = 0;
+    for (std::size_t end = 0; (end = text.find('\n', from)) != std::string::npos; from = end + 1) {
+        result.push_back(text.substr(from, end - from));
+    }
+    EXPECT_EQ(from, text.size()) << "a half line at the end";
+    return result;
+}
+
+// A FIFO as PORTIO_TRACE: without a reader, with one that stops reading, and
+// with one that goes away. The first START must not wait for a reader, a full
+// pipe must not freeze the writer, a vanished reader must not kill it
+// (SIGPIPE at its default action would end this test program), and no case
+// makes the byte's write look failed.
+TEST(TraceTrouble, AFifoNeverBlocksNorKillsAndEveryLineInItIsWhole) {
+    TempFolder runtime;
+    const std::string fifo = runtime / "trace.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(::signal(SIGPIPE, SIG_DFL), SIG_DFL) << "the test needs SIGPIPE's default action";
+    {
+        PortIo io(simSettings(runtime, fifo));
+        ::testing::internal::CaptureStderr();
+        io.out(888, 1);  // no reader: would block in open() without O_NONBLOCK
+        io.out(888, 2);
+        const std::string told = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(io.lastError(), "");
+        EXPECT_THAT(told, HasSubstr(fifo));
+        EXPECT_THAT(told, HasSubstr("No such device or address"));
+        EXPECT_EQ(told.find(fifo), told.rfind(fifo)) << "told once: " << told;
+    }
+
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    const int pipeSize = ::fcntl(reader, F_GETPIPE_SZ);
+    ASSERT_GT(pipeSize, 0);
+    auto io = std::make_unique<PortIo>(simSettings(runtime, fifo));
+    ::testing::internal::CaptureStderr();
+    const int writes = pipeSize / 10 + 100;  // a line is at least 10 bytes: overfills the pipe
+    for (int i = 0; i < writes; ++i) {
+        io->out(888, static_cast<std::uint8_t>(i));  // a blocking write would stop here
+        ASSERT_EQ(io->lastError(), "");
+    }
+    std::string told = ::testing::internal::GetCapturedStderr();
+    EXPECT_THAT(told, HasSubstr("Resource temporarily unavailable"));
+    const auto first = lines(drain(reader));
+    EXPECT_GT(first.size(), 0u);
+    EXPECT_LT(first.size(), static_cast<std::size_t>(writes)) << "some lines were dropped";
+    for (const auto& line : first) {
+        ASSERT_TRUE(isTraceLine(line)) << line;
+    }
+    io->out(888, 0xEE);  // room again: lines flow again
+    const auto later = lines(drain(reader));
+    ASSERT_EQ(later.size(), 1u);
+    EXPECT_THAT(later[0], ::testing::EndsWith(" 888 238"));
+
+    ::close(reader);  // the reader goes away
+    ::testing::internal::CaptureStderr();
+    io->out(888, 3);
+    io->out(888, 4);
+    EXPECT_EQ(io->lastError(), "");
+    io.reset();  // the dropped lines are counted when the trace closes
+    told = ::testing::internal::GetCapturedStderr();
+    EXPECT_THAT(told, HasSubstr("Broken pipe"));
+    sigset_t pending;
+    ::sigpending(&pending);
+    EXPECT_EQ(sigismember(&pending, SIGPIPE), 0) << "no SIGPIPE left behind";
+    const auto dropped = static_cast<std::size_t>(writes + 1 - first.size() - later.size() + 2);
+    EXPECT_THAT(told, HasSubstr(std::to_string(dropped) + " lines of the trace " + fifo));
+}
+
+// A regular file that takes only part of a line (here: the process's file
+// size limit; a full disk does the same) is cut back, so the file holds whole
+// lines only; the next line that hits the limit outright raises SIGXFSZ,
+// which would end the program at its default action.
+TEST(TraceTrouble, ARegularFileThatTakesPartOfALineIsCutBackToWholeLines) {
+    TempFolder runtime;
+    const std::string path = runtime / "trace.txt";
+    const std::string line = traceLine(1234567890, 888, 165);  // 19 bytes
+    ASSERT_EQ(::signal(SIGXFSZ, SIG_DFL), SIG_DFL);
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit small = before;
+    small.rlim_cur = line.size() + line.size() / 2;  // room for one line and a half
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string error;
+    auto trace = Trace::open(path, error);
+    ASSERT_TRUE(trace) << error;
+    const auto first = trace->writeLine(line, error);
+    const auto second = trace->writeLine(line, error);  // half of it fits
+    small.rlim_cur = line.size();                       // no room after the first line:
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const auto third = trace->writeLine(line, error);  // SIGXFSZ
+    ::setrlimit(RLIMIT_FSIZE, &before);
+
+    EXPECT_EQ(first, Trace::Outcome::Written);
+    EXPECT_EQ(second, Trace::Outcome::Dropped);
+    EXPECT_EQ(third, Trace::Outcome::Dropped);
+    EXPECT_THAT(error, HasSubstr(path));
+    EXPECT_EQ(trace->dropped(), 2u);
+    EXPECT_EQ(fileLines(path), std::vector<std::string>{"1234567890 888 165"});
+    EXPECT_EQ(std::filesystem::file_size(path), line.size()) << "the half line is cut off";
+    sigset_t pending;
+    ::sigpending(&pending);
+    EXPECT_EQ(sigismember(&pending, SIGXFSZ), 0);
+}
+
+// --- the simulated port's file -------------------------------------------------
+
+SimPort::State stateOf(const SimPort& port) {
+    SimPort::State state;
+    std::string error;
+    EXPECT_TRUE(port.look(state, error)) << error;
+    return state;
+}
+
+// A file cut to nothing while writer and reader have it mapped: touching the
+// mapping would be SIGBUS. The reader is told, the writer grows it back and
+// its byte lands, and the reader then sees it; a reader asleep on the count
+// is not left asleep.
+TEST(SimFileTrouble, AFileCutShortWhileInUseKillsNobodyAndIsMadeWholeAgain) {
+    TempFolder runtime;
+    std::string error;
+    const std::string folder = simFolder(runtime.path(), "", error);
+    const auto writer = SimPort::open(888, folder, error);
+    const auto reader = SimPort::open(888, folder, error);
+    ASSERT_TRUE(writer && reader) << error;
+    ASSERT_TRUE(writer->write(0x11, error)) << error;
+
+    ASSERT_EQ(::truncate(writer->path().c_str(), 0), 0);
+    SimPort::State state;
+    EXPECT_FALSE(reader->look(state, error));
+    EXPECT_THAT(error, HasSubstr("cut short"));
+    reader->waitForChange(state.count, 60000);  // returns at once: the word is gone
+
+    EXPECT_TRUE(writer->write(0x22, error)) << error;
+    EXPECT_EQ(std::filesystem::file_size(writer->path()), SimPort::kFileSize);
+    EXPECT_EQ(stateOf(*reader).byte, 0x22);
+    std::uint8_t back = 0;
+    EXPECT_TRUE(writer->read(back, error));
+    EXPECT_EQ(back, 0x22);
+}
+
+// The folder removed, then the file replaced by another: within a check
+// period the writer is writing into the file that the path names again, so
+// that a reader opening the port afresh (as the monitor does) meets it.
+TEST(SimFileTrouble, AWriterFollowsARemovedFolderAndAReplacedFile) {
+    TempFolder runtime;
+    std::string error;
+    const std::string folder = simFolder(runtime.path(), "", error);
+    const auto writer = SimPort::open(888, folder, error);
+    ASSERT_TRUE(writer) << error;
+    ASSERT_TRUE(writer->write(0x01, error));
+    const auto afterAPeriod = [] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(SimPort::kCheckPeriodMs + 30));
+    };
+
+    std::filesystem::remove_all(folder);
+    afterAPeriod();
+    ASSERT_TRUE(writer->write(0x5A, error)) << error;
+    auto reader = SimPort::open(888, folder, error);
+    ASSERT_TRUE(reader) << error;
+    EXPECT_EQ(stateOf(*reader).byte, 0x5A) << "writer and reader meet in the new folder";
+    struct stat info {};
+    ASSERT_EQ(::stat(folder.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u) << "made as private as the first time";
+
+    const std::string replacement = runtime / "replacement";
+    {
+        std::string ignored;
+        const auto other = SimPort::open(999, runtime.path(), ignored);  // a port file elsewhere
+        ASSERT_TRUE(other) << ignored;
+        ASSERT_EQ(::rename((runtime / "port-999").c_str(), writer->path().c_str()), 0);
+    }
+    afterAPeriod();
+    ASSERT_TRUE(writer->write(0xA6, error)) << error;
+    reader = SimPort::open(888, folder, error);
+    ASSERT_TRUE(reader) << error;
+    EXPECT_EQ(stateOf(*reader).byte, 0xA6);
+}
+
+// Two writers on one port, as two threads and as two processes, a million
+// writes each: the count moves by exactly two million, not one lost.
+TEST(SimFileTrouble, TwoWritersAtOnceLoseNoCountInThreadsOrProcesses) {
+    constexpr std::uint32_t kWrites = 1000000;
+    TempFolder runtime;
+    std::string error;
+    const std::string folder = simFolder(runtime.path(), "", error);
+    const auto reader = SimPort::open(888, folder, error);
+    ASSERT_TRUE(reader) << error;
+    const auto writeMany = [&folder](std::uint8_t byte) {
+        std::string failure;
+        const auto writer = SimPort::open(888, folder, failure);
+        for (std::uint32_t i = 0; writer && i < kWrites; ++i) {
+            if (!writer->write(byte, failure)) {
+                return false;
+            }
+        }
+        return writer != nullptr;
+    };
+
+    const std::uint32_t before = stateOf(*reader).count;
+    bool firstOk = false;
+    bool secondOk = false;
+    std::thread first([&] { firstOk = writeMany(0x0F); });
+    std::thread second([&] { secondOk = writeMany(0xF0); });
+    first.join();
+    second.join();
+    EXPECT_TRUE(firstOk && secondOk);
+    const auto threads = stateOf(*reader);
+    EXPECT_EQ(threads.count - before, 2 * kWrites);
+    EXPECT_TRUE(threads.byte == 0x0F || threads.byte == 0xF0);
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::_exit(writeMany(0x33) ? 0 : 1);
+    }
+    const bool parentOk = writeMany(0xCC);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(parentOk);
+    EXPECT_EQ(stateOf(*reader).count - threads.count, 2 * kWrites);
+}
+
+// A full filesystem under the port's folder (a 64 KiB tmpfs, as a small
+// $XDG_RUNTIME_DIR is). A new port there is a failed write with the reason,
+// in this process and in another (portio-out), never SIGBUS; a port opened
+// before the filesystem filled keeps working; with room again the next write
+// makes the port. Mounting needs root: the test runs in a mount namespace of
+// its own, so the mount goes when the test process ends, whatever happens.
+TEST(SimFileTrouble, AFullFilesystemIsAFailedWriteNeverASignal) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "mounting a small tmpfs needs root (the test command runs as root)";
+    }
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr)) {
+        GTEST_SKIP() << "no mount namespace of our own here: " << std::strerror(errno);
+    }
+    TempFolder runtime;
+    ASSERT_EQ(::mount("tmpfs", runtime.path().c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+                      "size=64k,mode=0700"),
+              0)
+        << std::strerror(errno);
+    auto settings = simSettings(runtime);
+    PortIo early(settings);
+    early.out(999, 0x01);  // a port made while there is room
+    ASSERT_EQ(early.lastError(), "");
+
+    const std::string filler = runtime / "filler";
+    {
+        const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        const std::string block(4096, 'x');
+        while (::write(fd, block.data(), block.size()) > 0) {
+        }
+        ::close(fd);
+    }
+    PortIo io(settings);
+    io.out(888, 0xA5);
+    EXPECT_THAT(io.lastError(), HasSubstr("port 888 (0x378)"));
+    EXPECT_THAT(io.lastError(), HasSubstr("No space left on device"));
+
+    const std::string command = "env PORTIO_BACKEND=sim XDG_RUNTIME_DIR=" + runtime.path() +
+                                " " PORTIO_OUT_PATH " 0x5A 2>&1";
+    FILE* tool = ::popen(command.c_str(), "r");
+    ASSERT_NE(tool, nullptr);
+    std::string said;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, tool) != nullptr) {
+        said += buffer;
+    }
+    const int status = ::pclose(tool);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
+    EXPECT_THAT(said, HasSubstr("No space left on device"));
+
+    early.out(999, 0x02);
+    EXPECT_EQ(early.lastError(), "") << "its blocks were allocated when it was made";
+
+    ASSERT_EQ(::unlink(filler.c_str()), 0);
+    io.out(888, 0xA5);
+    EXPECT_EQ(io.lastError(), "");
+    EXPECT_EQ(io.in(888), 0xA5);
+    ::umount2(runtime.path().c_str(), MNT_DETACH);
+}
+
+}  // namespace
+}  // namespace runlight::portio
