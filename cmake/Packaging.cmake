@@ -56,9 +56,9 @@ if(TARGET portio-gpio)
 endif()
 
 # The library, the monitor and portio-out carry the port library's code
-# linked in, and the OLA module needs only system libraries, so they need no
-# run path, in the build tree either.
-foreach(target portio portio-ola portio-out portio-monitor)
+# linked in, and the OLA and GPIO modules need only system libraries, so they
+# need no run path, in the build tree either.
+foreach(target portio portio-ola portio-gpio portio-out portio-monitor)
   if(TARGET ${target})
     set_target_properties(${target} PROPERTIES BUILD_WITH_INSTALL_RPATH ON INSTALL_RPATH "")
   endif()
