@@ -5,10 +5,11 @@
 
 include(GNUInstallDirs)
 
-# Two Debian packages, from CPack components: qtx (everything below without
-# a component of its own) and, where the OLA back end is built, qtx-ola (the
-# module libportio-ola.so.1, which brings libola). The base package depends
-# on no OLA library.
+# Debian packages, from CPack components: qtx (everything below without a
+# component of its own) and, for each back end module built, a package of its
+# own that brings the module's library: qtx-ola (libportio-ola.so.1, libola)
+# and qtx-gpio (libportio-gpio.so.1, libgpiod). The base package depends on
+# neither library.
 set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME qtx)
 
 # One name for the program on the desktop: the .desktop file, the icon and the
@@ -56,15 +57,18 @@ if(TARGET portio)
   install(FILES ${PROJECT_SOURCE_DIR}/portio/portio.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 endif()
 
+# The modules beside libportio.so.1, where the port library looks first.
 if(TARGET portio-ola)
-  # Beside libportio.so.1, where the port library looks for it first.
   install(TARGETS portio-ola LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT ola)
+endif()
+if(TARGET portio-gpio)
+  install(TARGETS portio-gpio LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT gpio)
 endif()
 
 # The library, the monitor and portio-out carry the port library's code
-# linked in, and the OLA module needs only system libraries, so they need no
-# run path, in the build tree either.
-foreach(target portio portio-ola portio-out portio-monitor)
+# linked in, and the OLA and GPIO modules need only system libraries, so they
+# need no run path, in the build tree either.
+foreach(target portio portio-ola portio-gpio portio-out portio-monitor)
   if(TARGET ${target})
     set_target_properties(${target} PROPERTIES BUILD_WITH_INSTALL_RPATH ON INSTALL_RPATH "")
   endif()
@@ -115,8 +119,11 @@ set(CPACK_PACKAGE_NAME qtx)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The QTX developers")
 set(CPACK_PACKAGE_CONTACT "The QTX developers" CACHE STRING "Maintainer of the Debian package")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "running light on the parallel port")
-set(CPACK_PACKAGE_DESCRIPTION
+# No CPACK_PACKAGE_DESCRIPTION_SUMMARY: CPack would put it above every
+# package's own description. Each package's description starts with its own
+# summary line instead.
+set(runlight_summary "running light on the parallel port")
+set(runlight_description
   "QTX turns eight lamps wired to the data lines of a PC parallel port into a\n\
 programmable running light of 16 steps. Without a parallel port the lamps go\n\
 to a simulated port, shown by the lamp monitor that comes with it.")
@@ -125,19 +132,19 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Native Wayland windows. Only suggested: it brings Qt Quick along, and without
-# it Qt runs through XWayland just as well.
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS qt6-wayland)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL qtx)
 set(CPACK_DEBIAN_QTX_PACKAGE_NAME qtx)
 set(CPACK_DEBIAN_QTX_FILE_NAME DEB-DEFAULT)
-set(CPACK_COMPONENT_QTX_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n${CPACK_PACKAGE_DESCRIPTION}")
+# Native Wayland windows. Only suggested: it brings Qt Quick along, and without
+# it Qt runs through XWayland just as well. And the back end modules' packages.
+set(CPACK_DEBIAN_QTX_PACKAGE_SUGGESTS qt6-wayland)
+set(CPACK_COMPONENT_QTX_DESCRIPTION "${runlight_summary}\n${runlight_description}")
 if(TARGET portio-ola)
   list(APPEND CPACK_COMPONENTS_ALL ola)
-  set(CPACK_DEBIAN_QTX_PACKAGE_SUGGESTS "qt6-wayland, qtx-ola")
+  string(APPEND CPACK_DEBIAN_QTX_PACKAGE_SUGGESTS ", qtx-ola")
   set(CPACK_DEBIAN_OLA_PACKAGE_NAME qtx-ola)
   set(CPACK_DEBIAN_OLA_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_OLA_PACKAGE_SECTION electronics)
@@ -149,5 +156,19 @@ if(TARGET portio-ola)
 The port library's OLA back end (libportio-ola.so.1): the running light's\n\
 byte goes to eight DMX channels of an OLA universe, and so to every output\n\
 the Open Lighting Architecture drives (USB-DMX interfaces, Art-Net, sACN).")
+endif()
+if(TARGET portio-gpio)
+  list(APPEND CPACK_COMPONENTS_ALL gpio)
+  string(APPEND CPACK_DEBIAN_QTX_PACKAGE_SUGGESTS ", qtx-gpio")
+  set(CPACK_DEBIAN_GPIO_PACKAGE_NAME qtx-gpio)
+  set(CPACK_DEBIAN_GPIO_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_GPIO_PACKAGE_SECTION electronics)
+  # libgpiod comes from dpkg-shlibdeps.
+  set(CPACK_DEBIAN_GPIO_PACKAGE_DEPENDS "qtx (= ${PROJECT_VERSION})")
+  set(CPACK_COMPONENT_GPIO_DESCRIPTION
+    "QTX running light: relays on GPIO lines\n\
+The port library's GPIO back end (libportio-gpio.so.1): the running light's\n\
+byte goes to eight lines of a GPIO chip, such as a Raspberry Pi's header\n\
+driving a relay board, through the kernel's GPIO character device.")
 endif()
 include(CPack)

@@ -19,8 +19,9 @@ namespace runlight::portio {
 
 namespace {
 
-constexpr std::array<ModuleInfo, 1> kModules{{
+constexpr std::array<ModuleInfo, 2> kModules{{
     {"ola", "OLA (DMX)", "qtx-ola"},
+    {"gpio", "GPIO (libgpiod)", "qtx-gpio"},
 }};
 
 void assignText(void* context, const char* text) {

@@ -9,11 +9,13 @@
 #include <cstring>
 #include <memory>
 
+#include "gpio/gpio_config.h"
+
 namespace runlight::portio {
 
 namespace {
 
-constexpr std::array<const char*, 4> kBackends{"auto", "parport", "sim", "ola"};
+constexpr std::array<const char*, 5> kBackends{"auto", "parport", "sim", "ola", "gpio"};
 
 std::string checkBackend(std::string_view value) {
     for (const char* name : kBackends) {
@@ -44,6 +46,18 @@ std::string checkRange(std::string_view value) {
     return "";
 }
 
+std::string checkGpioLines(std::string_view value) {
+    GpioLineSpecs lines;
+    std::string error;
+    return parseGpioLines(value, lines, error) ? "" : "is not eight lines of a chip: " + error;
+}
+
+std::string checkYesNo(std::string_view value) {
+    bool yes = false;
+    std::string error;
+    return parseYesNo(value, yes, error) ? "" : "is neither yes nor no";
+}
+
 // The table of every key. A back end with settings of its own adds a block
 // here, with its own environment variables, so that the file is checked
 // before its module is loaded.
@@ -58,6 +72,13 @@ constexpr SettingKey kKeys[] = {
     {"channel", "PORTIO_OLA_CHANNEL", "ola", "1", &checkRange<1, 505>},
     {"level", "PORTIO_OLA_LEVEL", "ola", "255", &checkRange<1, 255>},
     {"ola-port", "PORTIO_OLA_PORT", "ola", "9010", &checkRange<1, 65535>},
+    // GPIO (libportio-gpio.so.1): the chip by name, path or label; its eight
+    // lines in lamp order, lamp 1 (D7) first; whether a line's low level
+    // switches its lamp on. Chip and lines have no default: the wrong pins
+    // of a guessed chip could drive anything.
+    {"chip", "PORTIO_GPIO_CHIP", "gpio", nullptr, &checkText},
+    {"lines", "PORTIO_GPIO_LINES", "gpio", nullptr, &checkGpioLines},
+    {"active-low", "PORTIO_GPIO_ACTIVE_LOW", "gpio", "no", &checkYesNo},
 };
 
 std::string knownKeys() {

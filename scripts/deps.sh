@@ -3,10 +3,8 @@
 # need and the machine lacks. Uses sudo when not run as root.
 #   scripts/deps.sh [--run] [--vm] [--ola] [PACKAGE...]
 # --run: only what building and running the program needs (scripts/run.sh);
-# --vm:  also what the VM test (tests/vm) needs to boot its
-#        emulated PC. Only the test command asks for these; without them that
-#        test is skipped. (Its kernel and static busybox are fetched by the
-#        test itself, never installed.)
+# --vm:  also what the VM tests need (see below);
+# --ola: also OLA (see below).
 # Further names are installed too.
 set -euo pipefail
 
@@ -17,7 +15,13 @@ packages=(
   qt6-base-dev libgl-dev
   fonts-dejavu-core fonts-dejavu-extra
 )
-# The tests, the benchmarks and the package need more; --run leaves them out.
+# The tests, the benchmarks, the package and the GPIO module need more; --run
+# leaves them out.
+# --vm: also what the VM tests (tests/vm) need to boot their emulated PC and,
+# for the GPIO boot, to build the gpio-sim module for Debian's current kernel
+# (its headers and sources). Only the test command asks for these; without
+# them those tests are skipped. (The kernel and a static busybox are fetched
+# by the tests themselves, never installed.)
 # --ola: also OLA, for the OLA back end (libola-dev; the build leaves the
 # module out without it) and its tests and benchmark (the daemon, ola). The
 # test command and the package command ask for these. Installing ola does not
@@ -26,7 +30,7 @@ everything=1
 while [ $# -gt 0 ]; do
   case $1 in
     --run) everything=0 ;;
-    --vm) packages+=(qemu-system-x86 cpio) ;;
+    --vm) packages+=(qemu-system-x86 cpio make xz-utils linux-headers-amd64 linux-source-6.1) ;;
     --ola) packages+=(ola libola-dev) ;;
     *) break ;;
   esac
@@ -37,6 +41,7 @@ if [ "$everything" = 1 ]; then
     qt6-base-dev-tools
     dpkg-dev desktop-file-utils appstream librsvg2-bin file
     googletest libgtest-dev libgmock-dev libbenchmark-dev
+    libgpiod-dev
   )
 fi
 packages+=("$@")

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds QTX for /usr and makes its Debian packages:
-# build/package/qtx_<version>_<architecture>.deb and, for DMX lamps through
-# OLA, qtx-ola_<version>_<architecture>.deb (install them with apt).
+# build/package/qtx_<version>_<architecture>.deb and, for each back end
+# module built, its own package: qtx-ola_<version>_<architecture>.deb for DMX
+# lamps through OLA, qtx-gpio_... for relays on GPIO lines (install them with
+# apt).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -2,11 +2,11 @@
 # Builds the Debian package from the build folder (cpack -G DEB) and reads it
 # back with dpkg-deb: its control fields, the runtime dependencies that
 # dpkg-shlibdeps found (Qt 6 Widgets and the C runtime at least), and the files
-# a desktop needs, each where the install rules put it under /usr.
-# With the OLA back end built (WITH_OLA 1), the module comes as a second
-# package, qtx-ola, that depends on libola and on qtx; qtx depends on no OLA
-# library.
-# Usage: deb_package_test.sh BUILD_DIR VERSION BINDIR LIBDIR INCLUDEDIR DATADIR APP_ID WITH_OLA
+# a desktop needs, each where the install rules put it under /usr; then the
+# package qtx-NAME of each back end module built (libportio-NAME.so.1): the
+# module alone, depending on qtx of the same version and on its own library,
+# which qtx itself does not depend on.
+# Usage: deb_package_test.sh BUILD_DIR VERSION BINDIR LIBDIR INCLUDEDIR DATADIR APP_ID
 set -euo pipefail
 build=$1
 version=$2
@@ -15,7 +15,6 @@ libdir=$4
 includedir=$5
 datadir=$6
 id=$7
-with_ola=${8:-0}
 failures=0
 fail() {
   echo "FAIL: $*"
@@ -32,16 +31,25 @@ if ! cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work" >"$work/cpack.l
   exit 1
 fi
 elapsed=$((($(date +%s%N) - started) / 1000000))
+# qtx, and a package qtx-NAME for each back end module the tree built.
 arch=$(dpkg --print-architecture)
-debs=("$work"/*.deb)
-expected=1
-[ "$with_ola" = 1 ] && expected=2
-if [ "${#debs[@]}" -ne "$expected" ]; then
-  echo "FAIL: cpack made ${#debs[@]} packages, not $expected: ${debs[*]}"
+modules=()
+for module in "$build"/bin/libportio-*.so.1; do
+  [ -e "$module" ] || continue
+  module=${module##*/libportio-}
+  modules+=("${module%.so.1}")
+done
+expected=("qtx_${version}_$arch.deb")
+for module in "${modules[@]}"; do
+  expected+=("qtx-${module}_${version}_$arch.deb")
+done
+made=$(cd "$work" && ls -- *.deb 2>/dev/null | sort | tr '\n' ' ')
+wanted=$(printf '%s\n' "${expected[@]}" | sort | tr '\n' ' ')
+if [ "$made" != "$wanted" ]; then
+  echo "FAIL: cpack made: $made; wanted: $wanted"
   exit 1
 fi
 deb=$work/qtx_${version}_$arch.deb
-[ -f "$deb" ] || { echo "FAIL: no qtx_${version}_$arch.deb among ${debs[*]}"; exit 1; }
 
 info=$(dpkg-deb --info "$deb")
 field() { sed -n "s/^ $1: //p" <<<"$info"; }
@@ -64,8 +72,30 @@ for path in \
   "$datadir/doc/qtx/LICENSE"; do
   grep -qxF "./usr/$path" <<<"$contents" || fail "the package lacks /usr/$path"
 done
-grep -qi ola <<<"$depends" && fail "qtx depends on OLA: '$depends'"
-grep -q 'libportio-ola' <<<"$contents" && fail "qtx carries the OLA module"
+# No back end module, so that qtx depends on none of their libraries.
+modules_in_qtx=$(grep -E 'libportio-' <<<"$contents" || true)
+[ -z "$modules_in_qtx" ] || fail "the qtx package carries back end modules: $modules_in_qtx"
+for library in libgpiod2 libola1; do
+  ! grep -qxF "$library" <<<"$depends_names" || fail "qtx depends on $library: '$depends'"
+done
+# Each module's package: the module alone, qtx of the same version, and what
+# dpkg-shlibdeps found it needs.
+for module in "${modules[@]}"; do
+  module_deb=$work/qtx-${module}_${version}_$arch.deb
+  module_info=$(dpkg-deb --info "$module_deb")
+  module_depends=$(sed -n 's/^ Depends: //p' <<<"$module_info")
+  grep -qF "qtx (= $version)" <<<"$module_depends" ||
+    fail "qtx-$module does not depend on qtx (= $version): '$module_depends'"
+  module_files=$(dpkg-deb --contents "$module_deb" | awk '$6 !~ /\/$/ { print $6 }' |
+    grep -v '^./usr/share/doc/' || true)
+  [ "$module_files" = "./usr/$libdir/libportio-$module.so.1" ] ||
+    fail "qtx-$module holds $module_files, not /usr/$libdir/libportio-$module.so.1 alone"
+  case $module in
+    gpio) grep -q libgpiod <<<"$module_depends" || fail "qtx-gpio does not depend on libgpiod: '$module_depends'" ;;
+    ola) grep -q libola1 <<<"$module_depends" || fail "qtx-ola does not depend on libola1: '$module_depends'" ;;
+  esac
+  echo "package qtx-$module: Depends: $module_depends"
+done
 # Nothing of the tests' own goes along.
 leaked=$(grep -E 'testport|noportout|qtxdriver|_test$' <<<"$contents" || true)
 [ -z "$leaked" ] || fail "the package carries test files: $leaked"
@@ -78,22 +108,6 @@ rpath=$(readelf -d "$qtx" | sed -n 's/.*(R[UN]*PATH).*\[\(.*\)\]/\1/p')
   fail "the packaged qtx's run path '$rpath' does not lead to libportio.so.1"
 if grep -q 'not stripped' <<<"$(file -L "$qtx")"; then
   fail "the packaged qtx is not stripped"
-fi
-
-if [ "$with_ola" = 1 ]; then
-  ola_deb=$work/qtx-ola_${version}_$arch.deb
-  if [ ! -f "$ola_deb" ]; then
-    fail "no qtx-ola_${version}_$arch.deb"
-  else
-    ola_info=$(dpkg-deb --info "$ola_deb")
-    ola_depends=$(sed -n 's/^ Depends: //p' <<<"$ola_info")
-    grep -q 'libola1' <<<"$ola_depends" || fail "qtx-ola does not depend on libola1: '$ola_depends'"
-    grep -q "qtx (= $version)" <<<"$ola_depends" || fail "qtx-ola does not depend on qtx: '$ola_depends'"
-    ola_contents=$(dpkg-deb --contents "$ola_deb" | awk '{ print $6 }' | grep -v '/$')
-    [ "$(grep -v '^./usr/share/doc/' <<<"$ola_contents")" = "./usr/$libdir/libportio-ola.so.1" ] ||
-      fail "qtx-ola holds: $ola_contents"
-    echo "package $(basename "$ola_deb"): Depends: $ola_depends"
-  fi
 fi
 
 echo "package $(basename "$deb"): $(stat -c %s "$deb") bytes, built in $elapsed ms"

@@ -1,0 +1,117 @@
+// libportio-gpio.so.1: the GPIO back end as a module of the port library
+// (see portio_module.h). The core has read and checked the port's settings
+// (chip, lines, active-low; settings.cpp); this turns them into a GpioPort.
+
+#include <memory>
+#include <string>
+
+#include "gpio_config.h"
+#include "gpio_port.h"
+#include "portio_module.h"
+
+struct PortioBackend {
+    std::unique_ptr<runlight::portio::GpioPort> port;
+};
+
+namespace runlight::portio {
+namespace {
+
+void say(PortioText text, const std::string& what) {
+    text.assign(text.context, what.c_str());
+}
+
+// The port's settings as a GpioConfig; false with `error` when one is unset.
+bool configFrom(std::uint16_t address, const PortioSettings& settings, GpioConfig& config,
+                std::string& error) {
+    const auto value = [&settings](const char* key) {
+        const char* text = settings.value(settings.context, key);
+        return std::string(text != nullptr ? text : "");
+    };
+    const std::string where = "in the port's section of portio.conf ([port " +
+                              std::to_string(address) + "]) or in the environment";
+    config.chip = value("chip");
+    if (config.chip.empty()) {
+        error = portLabel(address) +
+                " (GPIO): no chip is set: set chip (PORTIO_GPIO_CHIP) to its name (gpiochip0), "
+                "path (/dev/gpiochip0) or label (pinctrl-bcm2711) " +
+                where + "; nothing was written";
+        return false;
+    }
+    const std::string lines = value("lines");
+    std::string why;
+    if (lines.empty() || !parseGpioLines(lines, config.lines, why)) {
+        error = portLabel(address) +
+                " (GPIO): no lines are set: set lines (PORTIO_GPIO_LINES) to the eight lines' "
+                "offsets or names, lamp 1 (D7) first, e.g. \"17 27 22 5 6 13 19 26\", " +
+                where + (why.empty() ? "" : " (" + why + ")") + "; nothing was written";
+        return false;
+    }
+    const std::string activeLow = value("active-low");
+    if (!activeLow.empty() && !parseYesNo(activeLow, config.activeLow, why)) {
+        error = portLabel(address) + " (GPIO): active-low " + why;
+        return false;
+    }
+    return true;
+}
+
+PortioBackend* openPort(std::uint16_t address, const PortioSettings* settings, PortioText error) {
+    GpioConfig config;
+    std::string why;
+    if (!configFrom(address, *settings, config, why)) {
+        say(error, why);
+        return nullptr;
+    }
+    auto port = GpioPort::open(address, config, why);
+    if (!port) {
+        say(error, why);
+        return nullptr;
+    }
+    return std::make_unique<PortioBackend>(PortioBackend{std::move(port)}).release();
+}
+
+int writePort(PortioBackend* backend, std::uint8_t data, PortioText error) {
+    std::string why;
+    if (!backend->port->write(data, why)) {
+        say(error, why);
+        return 0;
+    }
+    return 1;
+}
+
+int readPort(PortioBackend* backend, std::uint8_t* data, PortioText error) {
+    std::string why;
+    if (!backend->port->read(*data, why)) {
+        say(error, why);
+        return 0;
+    }
+    return 1;
+}
+
+void closePort(PortioBackend* backend) {
+    std::unique_ptr<PortioBackend> owned(backend);  // releases the lines
+}
+
+int probePort(std::uint16_t address, const PortioSettings* settings, PortioText report) {
+    GpioConfig config;
+    std::string text;
+    if (!configFrom(address, *settings, config, text)) {
+        say(report, text);
+        return 0;
+    }
+    const bool free = describeGpioPort(address, config, text);
+    say(report, text);
+    return free ? 1 : 0;
+}
+
+// No watch for the lamp monitor: the character device shows a line's level
+// only to the process that holds the line.
+constexpr PortioModule kModule{PORTIO_MODULE_ABI, "gpio",     &openPort, &writePort, &readPort,
+                               &closePort,        &probePort, nullptr,   nullptr,    nullptr};
+
+}  // namespace
+}  // namespace runlight::portio
+
+extern "C" __attribute__((visibility("default"))) const PortioModule* portio_module(
+    std::uint32_t /*core_abi: the core checks our abi itself*/) {
+    return &runlight::portio::kModule;
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "gpio_config.h"
+#include "port_backend.h"
+
+struct gpiod_chip;
+struct gpiod_line;
+
+namespace runlight::portio {
+
+struct GpioChipCloser {
+    void operator()(gpiod_chip* chip) const;
+};
+using GpioChipHandle = std::unique_ptr<gpiod_chip, GpioChipCloser>;
+
+// A port on eight lines of a GPIO chip, through the kernel's GPIO character
+// device (libgpiod). Opened at the port's first call: the chip is found, the
+// eight lines are requested as outputs under the consumer name
+// "qtx port <address>" (off, so lamps stay dark until the first byte) and
+// held until the object is destroyed (when the library is unloaded); each
+// byte then sets all eight in one call, lamp 1 (bit 7, D7) on the first line.
+// A line another consumer holds is an error at once, naming the holder: it is
+// never waited for or taken over.
+class GpioPort final : public PortBackend {
+public:
+    // Returns null and sets `error` (naming the port, the chip, the lines,
+    // the reason and the fix) when the chip or a line cannot be had.
+    static std::unique_ptr<GpioPort> open(std::uint16_t address, const GpioConfig& config,
+                                          std::string& error);
+    ~GpioPort() override;
+    GpioPort(const GpioPort&) = delete;
+    GpioPort& operator=(const GpioPort&) = delete;
+
+    bool write(std::uint8_t data, std::string& error) override;
+    // The eight lines' levels as the kernel reports them, as a byte (active-low
+    // already undone, so it reads back what was written).
+    bool read(std::uint8_t& data, std::string& error) override;
+
+private:
+    struct Requested {  // only open() hands out requested lines
+        explicit Requested() = default;
+    };
+
+public:
+    GpioPort(Requested, std::uint16_t address, GpioChipHandle chip, std::string chipText,
+             const std::array<gpiod_line*, kGpioLineCount>& lines, std::string linesText);
+
+private:
+    std::uint16_t m_address;
+    GpioChipHandle m_chip;
+    std::string m_chipText;                           // "gpiochip0 [pinctrl-bcm2711] (58 lines)"
+    std::array<gpiod_line*, kGpioLineCount> m_lines;  // owned by m_chip
+    std::string m_linesText;                          // "17 27 22 5 6 13 19 26"
+};
+
+// What `portio-out --status` says of a GPIO port, without requesting a line:
+// the chip and its label, then one line per lamp with the line's offset, its
+// name and who holds it; or why the chip or the lines cannot be had. Lines
+// end in '\n' but the last. Returns false when the lines cannot be had.
+bool describeGpioPort(std::uint16_t address, const GpioConfig& config, std::string& text);
+
+}  // namespace runlight::portio
