@@ -33,6 +33,15 @@ if [ -f "$build/CMakeCache.txt" ] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja'
 fi
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DRUNLIGHT_TESTS=OFF -DRUNLIGHT_BENCH=OFF -DRUNLIGHT_SANITIZE=OFF -DRUNLIGHT_WERROR=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target qtx portio portio-monitor
+# The back end modules (OLA, GPIO) too, where their libraries' -dev packages
+# are installed (scripts/deps.sh --ola, or libgpiod-dev): a port set to one of
+# them in portio.conf then works from here as well.
+targets=(qtx portio portio-monitor)
+for module in portio-ola portio-gpio; do
+  if ninja -C "$build" -t query "$module" >/dev/null 2>&1; then
+    targets+=("$module")
+  fi
+done
+cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
 
 exec "$build/bin/qtx-session"

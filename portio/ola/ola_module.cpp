@@ -159,7 +159,12 @@ int probePort(std::uint16_t address, const PortioSettings* settings, PortioText 
                      (answer.outputPorts == 1 ? "" : "s") + "; " + channels +
                      (answer.ltp ? "; merge mode LTP: this port's frame also sets the other "
                                    "channels of the universe to 0"
-                                 : ""));
+                                 : "") +
+                     // Where the user picks the speed for this output: the
+                     // medium's own floor.
+                     "; speed: a DMX line carries a whole frame in about 23 ms (at most about "
+                     "44 frames a second), so a DMX interface merges steps shorter than that; "
+                     "Art-Net and sACN outputs have no such floor");
     return 1;
 }
 
