@@ -3,22 +3,17 @@
 #include <chrono>
 #include <utility>
 
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QTimer>
-#include <QVBoxLayout>
 
 #include "lamp_row.h"
+#include "monitor_panel.h"
 #include "port_backend.h"
 #include "sim_port.h"
 
 namespace runlight::ui {
 
 namespace {
-QString hexText(std::uint8_t byte) {
-    return QStringLiteral("0x%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper().replace("0X", "0x");
-}
-
 // "1010 0101"
 QString bitsText(std::uint8_t byte) {
     QString bits = QStringLiteral("%1").arg(byte, 8, 2, QLatin1Char('0'));
@@ -31,48 +26,13 @@ LampMonitor::LampMonitor(std::uint16_t address, std::string folder, QWidget* par
     setObjectName("LampMonitor");
     setWindowTitle(QStringLiteral("Lamp monitor – %1")
                        .arg(QString::fromStdString(portio::portLabel(address))));
-    setAutoFillBackground(true);
-    QPalette shade = palette();
-    shade.setColor(QPalette::Window, QColor(24, 26, 31));
-    shade.setColor(QPalette::WindowText, QColor(215, 218, 226));
-    setPalette(shade);
-
-    auto* title = new QLabel(
-        QStringLiteral("%1 · simulated").arg(QString::fromStdString(portio::portLabel(address))),
-        this);
-    title->setObjectName("portLabel");
-    title->setStyleSheet("color: #8c92a0; font-size: 13px;");
-
-    m_statusLabel = new QLabel(this);
-    m_statusLabel->setObjectName("statusLabel");
-    m_statusLabel->setWordWrap(true);
-    m_statusLabel->setTextFormat(Qt::PlainText);  // reasons quote paths from the environment
-    m_statusLabel->setStyleSheet("color: #ff8a70; font-size: 12px;");
-    m_statusLabel->hide();
-
-    m_lamps = new LampRow(this);
-
-    m_byteLabel = new QLabel(this);
-    m_byteLabel->setObjectName("byteLabel");
-    m_byteLabel->setStyleSheet(
-        "color: #ffc46b; font-family: monospace; font-size: 30px; font-weight: bold;");
-    m_bitsLabel = new QLabel(this);
-    m_bitsLabel->setObjectName("bitsLabel");
-    m_bitsLabel->setStyleSheet("color: #8c92a0; font-family: monospace; font-size: 16px;");
-
-    auto* readout = new QHBoxLayout;
-    readout->addStretch();
-    readout->addWidget(m_byteLabel);
-    readout->addSpacing(18);
-    readout->addWidget(m_bitsLabel);
-    readout->addStretch();
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(16, 10, 16, 12);
-    layout->addWidget(title);
-    layout->addWidget(m_statusLabel);
-    layout->addWidget(m_lamps, 1);
-    layout->addLayout(readout);
+    const MonitorPanel panel = buildMonitorPanel(this, "bitsLabel");
+    panel.title->setText(
+        QStringLiteral("%1 · simulated").arg(QString::fromStdString(portio::portLabel(address))));
+    m_statusLabel = panel.status;
+    m_lamps = panel.lamps;
+    m_byteLabel = panel.byte;
+    m_bitsLabel = panel.detail;
 
     showByte(0);
     m_retryTimer = new QTimer(this);

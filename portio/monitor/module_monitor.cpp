@@ -2,12 +2,11 @@
 
 #include <chrono>
 
-#include <QHBoxLayout>
 #include <QLabel>
-#include <QVBoxLayout>
 
 #include "lamp_row.h"
 #include "module_loader.h"
+#include "monitor_panel.h"
 #include "port_backend.h"
 
 namespace runlight::ui {
@@ -17,46 +16,13 @@ ModuleMonitor::ModuleMonitor(std::uint16_t address,
                              const portio::PortSettings& settings, QWidget* parent)
     : QWidget(parent) {
     setObjectName("ModuleMonitor");
-    setAutoFillBackground(true);
-    QPalette shade = palette();
-    shade.setColor(QPalette::Window, QColor(24, 26, 31));
-    shade.setColor(QPalette::WindowText, QColor(215, 218, 226));
-    setPalette(shade);
-
-    auto* title = new QLabel(this);
-    title->setObjectName("portLabel");
+    const MonitorPanel panel = buildMonitorPanel(this, "levelsLabel");
+    QLabel* title = panel.title;
     title->setTextFormat(Qt::PlainText);  // the module's words, never markup
-    title->setStyleSheet("color: #8c92a0; font-size: 13px;");
-
-    m_statusLabel = new QLabel(this);
-    m_statusLabel->setObjectName("statusLabel");
-    m_statusLabel->setTextFormat(Qt::PlainText);
-    m_statusLabel->setWordWrap(true);
-    m_statusLabel->setStyleSheet("color: #ff8a70; font-size: 12px;");
-    m_statusLabel->hide();
-
-    m_lamps = new LampRow(this);
-    m_byteLabel = new QLabel(this);
-    m_byteLabel->setObjectName("byteLabel");
-    m_byteLabel->setStyleSheet(
-        "color: #ffc46b; font-family: monospace; font-size: 30px; font-weight: bold;");
-    m_levelsLabel = new QLabel(this);
-    m_levelsLabel->setObjectName("levelsLabel");
-    m_levelsLabel->setStyleSheet("color: #8c92a0; font-family: monospace; font-size: 16px;");
-
-    auto* readout = new QHBoxLayout;
-    readout->addStretch();
-    readout->addWidget(m_byteLabel);
-    readout->addSpacing(18);
-    readout->addWidget(m_levelsLabel);
-    readout->addStretch();
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(16, 10, 16, 12);
-    layout->addWidget(title);
-    layout->addWidget(m_statusLabel);
-    layout->addWidget(m_lamps, 1);
-    layout->addLayout(readout);
+    m_statusLabel = panel.status;
+    m_lamps = panel.lamps;
+    m_byteLabel = panel.byte;
+    m_levelsLabel = panel.detail;
 
     std::string watched;
     std::string error;
@@ -116,8 +82,7 @@ bool ModuleMonitor::refresh() {
     m_statusLabel->setText(QString::fromStdString(problem));
     m_statusLabel->setVisible(!problem.empty());
     m_lamps->setByte(byte);
-    m_byteLabel->setText(
-        QStringLiteral("0x%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper().replace("0X", "0x"));
+    m_byteLabel->setText(hexText(byte));
     m_levelsLabel->setText(texts.join(' '));
     return true;
 }
