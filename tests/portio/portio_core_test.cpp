@@ -25,6 +25,7 @@
 #include "port_chooser.h"
 #include "port_io.h"
 #include "sim_port.h"
+#include "sim_port_look.h"
 #include "temp_folder.h"
 #include "trace.h"
 
@@ -32,6 +33,7 @@ namespace runlight::portio {
 namespace {
 
 using runlight::testing::fileLines;
+using runlight::testing::stateOf;
 using runlight::testing::TempFolder;
 using ::testing::HasSubstr;
 
@@ -427,14 +429,6 @@ TEST(Trace, AnUnopenableTraceIsToldOnceOnStandardErrorNeverAsAFailedWrite) {
     EXPECT_THAT(told, HasSubstr(settings.trace));
     EXPECT_THAT(told, HasSubstr("No such file or directory"));
     EXPECT_EQ(told.find(settings.trace), told.rfind(settings.trace)) << "told once: " << told;
-}
-
-// The state as a reader sees it, failing the test if it cannot be read.
-SimPort::State stateOf(const SimPort& port) {
-    SimPort::State state;
-    std::string error;
-    EXPECT_TRUE(port.look(state, error)) << error;
-    return state;
 }
 
 TEST(SimPort, EveryWriteCountsEvenTheSameByteAgain) {

@@ -27,6 +27,7 @@
 #include "port_chooser.h"
 #include "port_io.h"
 #include "sim_port.h"
+#include "sim_port_look.h"
 #include "temp_folder.h"
 #include "trace.h"
 
@@ -34,6 +35,7 @@ namespace runlight::portio {
 namespace {
 
 using runlight::testing::fileLines;
+using runlight::testing::stateOf;
 using runlight::testing::TempFolder;
 using ::testing::HasSubstr;
 
@@ -182,13 +184,6 @@ TEST(TraceTrouble, ARegularFileThatTakesPartOfALineIsCutBackToWholeLines) {
 }
 
 // --- the simulated port's file -------------------------------------------------
-
-SimPort::State stateOf(const SimPort& port) {
-    SimPort::State state;
-    std::string error;
-    EXPECT_TRUE(port.look(state, error)) << error;
-    return state;
-}
 
 // A file cut to nothing while writer and reader have it mapped: touching the
 // mapping would be SIGBUS. The reader is told, the writer grows it back and
