@@ -10,12 +10,10 @@
 
 #include <chrono>
 
-#include <QApplication>
-#include <QLabel>
-
 #include <gtest/gtest.h>
 
 #include "module_loader.h"
+#include "monitor_test.h"
 #include "olad_sandbox.h"
 #include "port_library.h"
 #include "settings.h"
@@ -23,10 +21,7 @@
 namespace runlight::ui {
 namespace {
 
-QString labelText(const QWidget& monitor, const char* name) {
-    const auto* label = monitor.findChild<QLabel*>(name);
-    return label != nullptr ? label->text() : QString("<no %1>").arg(name);
-}
+using runlight::testing::labelText;
 
 // Refreshes after each change the module reports until `done` or 5 s pass.
 template <typename Done>
@@ -94,11 +89,5 @@ TEST(ModuleMonitor, SaysWhenOladIsMissingThenShowsWhatTheLibraryPutOnTheUniverse
 }  // namespace runlight::ui
 
 int main(int argc, char** argv) {
-    // Also when listing the tests at build time, where no display is asked for.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return runlight::testing::runMonitorTests(argc, argv);
 }

@@ -4,8 +4,6 @@
 
 #include "lamp_monitor.h"
 
-#include <QApplication>
-#include <QLabel>
 #include <QProcess>
 #include <QProcessEnvironment>
 
@@ -18,12 +16,14 @@
 #include <thread>
 
 #include "lamp_row.h"
+#include "monitor_test.h"
 #include "sim_port.h"
 #include "temp_folder.h"
 
 namespace runlight::ui {
 namespace {
 
+using runlight::testing::labelText;
 using runlight::testing::TempFolder;
 
 // Writes bytes to the simulated port 888 under `runtimeDir` from another process.
@@ -41,11 +41,6 @@ void writeFromAnotherProcess(const TempFolder& runtimeDir, const QStringList& by
 std::string folderIn(const TempFolder& runtimeDir) {
     std::string error;
     return portio::simFolder(runtimeDir.path(), "", error);
-}
-
-QString labelText(const LampMonitor& monitor, const char* name) {
-    const auto* label = monitor.findChild<QLabel*>(name);
-    return label != nullptr ? label->text() : QString("<no %1>").arg(name);
 }
 
 // How bright each lamp (D0..D7) is drawn: the sum of its centre pixel's channels.
@@ -147,11 +142,5 @@ TEST(LampMonitor, SaysItHasNoPortWhenTheFileIsCutOrRemovedAndRecovers) {
 }  // namespace runlight::ui
 
 int main(int argc, char** argv) {
-    // Also when listing the tests at build time, where no display is asked for.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return runlight::testing::runMonitorTests(argc, argv);
 }
