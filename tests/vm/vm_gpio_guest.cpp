@@ -43,6 +43,7 @@
 #include <string>
 
 #include "gpio_config.h"
+#include "guest_common.h"
 #include "module_loader.h"
 #include "port_chooser.h"
 #include "portio_module.h"
@@ -52,12 +53,12 @@ extern "C" const PortioModule* portio_module(std::uint32_t core_abi);
 
 namespace {
 
+using namespace runlight::vmguest;
 using runlight::portio::GpioConfig;
 using runlight::portio::GpioOffsets;
 using runlight::portio::kGpioLineCount;
 using runlight::portio::PortSettings;
 
-constexpr unsigned kScenarioSeconds = 20;  // a run that waits for a held line dies here
 constexpr std::uint16_t kPort = 888;
 constexpr const char* kSimConfig = "/sys/kernel/config/gpio-sim/relays";
 constexpr unsigned kSimLines = 16;  // the relays chip's lines (guest_gpio_init.sh)
@@ -66,30 +67,9 @@ constexpr unsigned kSimLines = 16;  // the relays chip's lines (guest_gpio_init.
 constexpr std::array<std::uint8_t, 12> kBytes{0x00, 0xFF, 0xA5, 0x5A, 0x80, 0x40,
                                               0x20, 0x10, 0x08, 0x04, 0x02, 0x01};
 
-int g_failures = 0;
-std::string g_label;
-
-void check(bool ok, const std::string& what) {
-    std::printf("QTXVM %s %s: %s\n", ok ? "ok" : "FAIL", g_label.c_str(), what.c_str());
-    std::fflush(stdout);
-    if (!ok) {
-        ++g_failures;
-    }
-}
-
 void info(const std::string& what) {
     std::printf("QTXVM info %s: %s\n", g_label.c_str(), what.c_str());
     std::fflush(stdout);
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-std::string hex(unsigned value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", value);
-    return text;
 }
 
 std::string firstLine(const std::string& path) {
@@ -276,52 +256,14 @@ void bytes(const PortSettings& settings, const GpioConfig& config) {
 
 // Another program's hold on one line, kept in a process of its own until
 // this object goes.
-class LineHolder {
+class LineHolder : public HeldElsewhere {
 public:
-    LineHolder(const std::string& chipPath, unsigned offset) {
-        int ready[2];
-        int release[2];
-        if (::pipe(ready) < 0 || ::pipe(release) < 0) {
-            return;
-        }
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::close(ready[0]);
-            ::close(release[1]);
-            gpiod_chip* chip = gpiod_chip_open(chipPath.c_str());
-            gpiod_line* line = chip != nullptr ? gpiod_chip_get_line(chip, offset) : nullptr;
-            const char held =
-                line != nullptr && gpiod_line_request_output(line, "relay-test", 1) == 0 ? '1'
-                                                                                         : '0';
-            (void)!::write(ready[1], &held, 1);
-            char ignored = 0;
-            (void)!::read(release[0], &ignored, 1);  // returns when the parent closes its end
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        ::close(release[0]);
-        m_release = release[1];
-        char held = '0';
-        m_holding = m_pid > 0 && ::read(ready[0], &held, 1) == 1 && held == '1';
-        ::close(ready[0]);
-    }
-    ~LineHolder() {
-        if (m_release >= 0) {
-            ::close(m_release);
-        }
-        if (m_pid > 0) {
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-    LineHolder(const LineHolder&) = delete;
-    LineHolder& operator=(const LineHolder&) = delete;
-
-    bool holding() const { return m_holding; }
-
-private:
-    pid_t m_pid = -1;
-    int m_release = -1;
-    bool m_holding = false;
+    LineHolder(const std::string& chipPath, unsigned offset)
+        : HeldElsewhere([&chipPath, offset] {
+              gpiod_chip* chip = gpiod_chip_open(chipPath.c_str());
+              gpiod_line* line = chip != nullptr ? gpiod_chip_get_line(chip, offset) : nullptr;
+              return line != nullptr && gpiod_line_request_output(line, "relay-test", 1) == 0;
+          }) {}
 };
 
 void heldLine(const PortSettings& settings, const GpioConfig& config, unsigned heldOffset) {
@@ -416,11 +358,8 @@ int main(int argc, char** argv) {
     if (argc < 3) {
         return usage();
     }
-    g_label = argv[1];
+    startRun(argv[1]);
     const std::string scenario = argv[2];
-    ::alarm(kScenarioSeconds);  // SIGALRM ends a hung run without a pass line
-    check(::getuid() != 0 && ::geteuid() != 0,
-          "runs as an ordinary user (uid " + std::to_string(::getuid()) + ")");
     PortSettings settings;
     GpioConfig config;
     if (chosen(settings, config)) {
@@ -438,6 +377,5 @@ int main(int argc, char** argv) {
             return usage();
         }
     }
-    std::printf("QTXVM %s %s\n", g_failures == 0 ? "pass" : "fail", g_label.c_str());
-    return g_failures == 0 ? 0 : 1;
+    return endRun();
 }

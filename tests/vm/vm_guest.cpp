@@ -45,44 +45,22 @@
 #include <cstring>
 #include <string>
 
+#include "guest_common.h"
 #include "port_chooser.h"
 #include "port_io.h"
 #include "portio.h"
 
 namespace {
 
-// What a scenario may take before the guest gives up on it (s); a PortOut
-// that waits for a port held by someone else would otherwise hang the run.
-constexpr unsigned kScenarioSeconds = 20;
+using namespace runlight::vmguest;
 
 // The bytes the running light puts out: all off, all on, a pattern, and each
 // end bit alone (bit 7 = first channel box, bit 0 = last).
 constexpr std::array<std::uint8_t, 5> kBytes{0x00, 0xFF, 0xA5, 0x01, 0x80};
 
-int g_failures = 0;
-std::string g_label;
-
-void check(bool ok, const std::string& what) {
-    std::printf("QTXVM %s %s: %s\n", ok ? "ok" : "FAIL", g_label.c_str(), what.c_str());
-    std::fflush(stdout);
-    if (!ok) {
-        ++g_failures;
-    }
-}
-
-std::string hex(unsigned value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", value);
-    return text;
-}
-
 std::string lastError() {
     const char* text = PortLastError();
     return text != nullptr ? text : "";
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
 }
 
 std::string lowered(std::string text) {
@@ -117,49 +95,13 @@ bool runtimeDirEmpty() {
 
 // The port held by someone else: a process of its own that claims `device`
 // through ppdev, as a second running light would, and keeps it until told.
-class PortHolder {
+class PortHolder : public HeldElsewhere {
 public:
-    explicit PortHolder(const std::string& device) {
-        int ready[2];
-        int release[2];
-        if (::pipe(ready) < 0 || ::pipe(release) < 0) {
-            return;
-        }
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::close(ready[0]);
-            ::close(release[1]);
-            const int fd = ::open(device.c_str(), O_RDWR);
-            const char claimed = fd >= 0 && ::ioctl(fd, PPCLAIM) == 0 ? '1' : '0';
-            (void)!::write(ready[1], &claimed, 1);
-            char ignored = 0;
-            (void)!::read(release[0], &ignored, 1);  // returns when the parent closes its end
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        ::close(release[0]);
-        m_release = release[1];
-        char claimed = '0';
-        m_holding = m_pid > 0 && ::read(ready[0], &claimed, 1) == 1 && claimed == '1';
-        ::close(ready[0]);
-    }
-    ~PortHolder() {
-        if (m_release >= 0) {
-            ::close(m_release);
-        }
-        if (m_pid > 0) {
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-    PortHolder(const PortHolder&) = delete;
-    PortHolder& operator=(const PortHolder&) = delete;
-
-    bool holding() const { return m_holding; }
-
-private:
-    pid_t m_pid = -1;
-    int m_release = -1;
-    bool m_holding = false;
+    explicit PortHolder(const std::string& device)
+        : HeldElsewhere([&device] {
+              const int fd = ::open(device.c_str(), O_RDWR);
+              return fd >= 0 && ::ioctl(fd, PPCLAIM) == 0;
+          }) {}
 };
 
 // Reads `device`'s data register with ppdev alone, not through the library.
@@ -339,12 +281,8 @@ int main(int argc, char** argv) {
     if (argc < 4) {
         return usage();
     }
-    g_label = argv[1];
+    startRun(argv[1]);
     const std::string scenario = argv[2];
-    ::alarm(kScenarioSeconds);  // SIGALRM ends a hung run without a pass line
-
-    check(::getuid() != 0 && ::geteuid() != 0,
-          "runs as an ordinary user (uid " + std::to_string(::getuid()) + ")");
     if (scenario == "real") {
         real(portArgument(argv[3]));
     } else if (scenario == "register" && argc >= 5) {
@@ -362,6 +300,5 @@ int main(int argc, char** argv) {
     } else {
         return usage();
     }
-    std::printf("QTXVM %s %s\n", g_failures == 0 ? "pass" : "fail", g_label.c_str());
-    return g_failures == 0 ? 0 : 1;
+    return endRun();
 }
