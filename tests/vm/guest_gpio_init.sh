@@ -5,14 +5,8 @@
 # each scenario of /etc/qtxvm/scenarios as the ordinary user "runner" (a
 # member of gpio, not root) and powers off. Every line the host looks at
 # starts "QTXVM".
-/bin/busybox --install -s /bin
-export PATH=/bin
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-mount -t devtmpfs devtmpfs /dev
-mount -t tmpfs -o mode=1777 tmpfs /tmp
-
-echo "QTXVM boot $(cat /etc/qtxvm/boot)"
+# shellcheck source=guest_init_common.sh
+. /etc/qtxvm/init_common.sh  # busybox on PATH, mounts, "QTXVM boot"
 
 for module in configfs gpio-sim; do
   insmod "/lib/modules/$module.ko" || echo "QTXVM FAIL init: insmod $module"
@@ -50,6 +44,4 @@ while read -r label scenario extra settings; do
   echo "QTXVM exit $label $?"
 done </etc/qtxvm/scenarios
 
-echo "QTXVM end"
-sync
-poweroff -f
+guest_end

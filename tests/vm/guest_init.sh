@@ -3,14 +3,8 @@
 # modules, gives the port to group lp as udev does on a desktop, runs each
 # scenario of /etc/qtxvm/scenarios as the ordinary user "runner" (a member of
 # lp, not root) and powers off. Every line the host looks at starts "QTXVM".
-/bin/busybox --install -s /bin
-export PATH=/bin
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-mount -t devtmpfs devtmpfs /dev
-mount -t tmpfs -o mode=1777 tmpfs /tmp
-
-echo "QTXVM boot $(cat /etc/qtxvm/boot)"
+# shellcheck source=guest_init_common.sh
+. /etc/qtxvm/init_common.sh  # busybox on PATH, mounts, "QTXVM boot"
 
 # Dependencies first; the host wrote the order.
 while read -r module; do
@@ -39,6 +33,4 @@ while read -r label backend arguments; do
   echo "QTXVM exit $label $?"
 done </etc/qtxvm/scenarios
 
-echo "QTXVM end"
-sync
-poweroff -f
+guest_end

@@ -55,10 +55,7 @@ chip = qtx-relays
 lines = GPIO9 GPIO3 GPIO14 GPIO0 GPIO7 GPIO12 GPIO5 GPIO10'
 
 # --- tools -------------------------------------------------------------------
-[ "$(uname -m)" = x86_64 ] || skip "the guest program is built for this machine, which is not x86_64"
-[ -x "$guest" ] || fail "no guest program at $guest"
-command -v qemu-system-x86_64 >/dev/null || skip "no qemu-system-x86_64 (Debian: apt-get install qemu-system-x86)"
-command -v cpio >/dev/null || skip "no cpio (Debian: apt-get install cpio)"
+vm_check_tools "$guest"
 command -v make >/dev/null || skip "no make (Debian: apt-get install make)"
 
 # --- which kernel: Debian's current one, whose headers must be installed -----
@@ -131,29 +128,11 @@ fi
 flock -u 9
 
 # --- the initramfs ------------------------------------------------------------
-rm -rf "$work"
-root=$work/root
-mkdir -p "$root"/{bin,dev,etc/qtxvm,lib/modules,proc,sys,tmp}
-cp "$busybox" "$root/bin/busybox"
-# Without its debugging information the program loads faster in the guest.
-strip -o "$root/bin/portio_vm_gpio_guest" "$guest" 2>/dev/null || cp "$guest" "$root/bin/portio_vm_gpio_guest"
-cp "$here/guest_gpio_init.sh" "$root/init"
-chmod 0755 "$root/init" "$root/bin/portio_vm_gpio_guest"
+vm_initramfs_begin "$guest" portio_vm_gpio_guest "$here/guest_gpio_init.sh"
 cp "$kernel/modules/configfs.ko" "$gpio_sim/gpio-sim.ko" "$root/lib/modules/"
-echo "$boot" >"$root/etc/qtxvm/boot"
-printf '%s\n' "${scenarios[@]}" >"$root/etc/qtxvm/scenarios"
 mkdir -p "$root/etc/qtxvm/config/portio"
 echo "$portio_conf" >"$root/etc/qtxvm/config/portio/portio.conf"
-cat >"$root/etc/passwd" <<'EOF'
-root:x:0:0:root:/:/bin/sh
-runner:x:1000:1000:runner:/tmp:/bin/sh
-EOF
-cat >"$root/etc/group" <<'EOF'
-root:x:0:
-gpio:x:997:runner
-runner:x:1000:
-EOF
-(cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc -R 0:0 --quiet) >"$work/initramfs.cpio"
+vm_initramfs_end gpio:x:997:runner
 
 # --- the boot -------------------------------------------------------------------
 vm_boot "$work/initramfs.cpio" -parallel none

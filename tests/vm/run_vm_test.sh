@@ -72,10 +72,7 @@ case $boot in
 esac
 
 # --- tools -------------------------------------------------------------------
-[ "$(uname -m)" = x86_64 ] || skip "the guest program is built for this machine, which is not x86_64"
-[ -x "$guest" ] || fail "no guest program at $guest"
-command -v qemu-system-x86_64 >/dev/null || skip "no qemu-system-x86_64 (Debian: apt-get install qemu-system-x86)"
-command -v cpio >/dev/null || skip "no cpio (Debian: apt-get install cpio)"
+vm_check_tools "$guest"
 
 # --- the kernel and busybox, cached per package version ---------------------------
 vm_open_cache
@@ -93,28 +90,10 @@ vm_fetch_kernel "$package" "$version"
 flock -u 9
 
 # --- the initramfs ------------------------------------------------------------
-rm -rf "$work"
-root=$work/root
-mkdir -p "$root"/{bin,dev,etc/qtxvm,lib/modules,proc,sys,tmp}
-cp "$busybox" "$root/bin/busybox"
-# Without its debugging information the program loads faster in the guest.
-strip -o "$root/bin/portio_vm_guest" "$guest" 2>/dev/null || cp "$guest" "$root/bin/portio_vm_guest"
-cp "$here/guest_init.sh" "$root/init"
-chmod 0755 "$root/init" "$root/bin/portio_vm_guest"
+vm_initramfs_begin "$guest" portio_vm_guest "$here/guest_init.sh"
 cp "$kernel"/modules/*.ko "$root/lib/modules/"
 cp "$kernel/modules/order" "$root/etc/qtxvm/modules"
-echo "$boot" >"$root/etc/qtxvm/boot"
-printf '%s\n' "${scenarios[@]}" >"$root/etc/qtxvm/scenarios"
-cat >"$root/etc/passwd" <<'EOF'
-root:x:0:0:root:/:/bin/sh
-runner:x:1000:1000:runner:/tmp:/bin/sh
-EOF
-cat >"$root/etc/group" <<'EOF'
-root:x:0:
-lp:x:7:runner
-runner:x:1000:
-EOF
-(cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc -R 0:0 --quiet) >"$work/initramfs.cpio"
+vm_initramfs_end lp:x:7:runner
 
 # --- the boot -------------------------------------------------------------------
 vm_boot "$work/initramfs.cpio" "${qemu_parallel[@]}"

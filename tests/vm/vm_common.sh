@@ -1,6 +1,7 @@
 # What the VM tests share (sourced by run_vm_test.sh and run_vm_gpio_test.sh):
 # the cache, Debian packages fetched into it (never installed), a static
-# busybox, the kernel with the modules the boots load, and the boot itself.
+# busybox, the kernel with the modules the boots load, the initramfs's common
+# part, and the boot itself.
 #
 # The caller sets `work` (its work folder), `boot` (the boot's name),
 # `boot_seconds` and `scenarios` (lines "LABEL ..."; every label must end with
@@ -196,4 +197,41 @@ vm_boot() {
   fi
   [ "$failed" -eq 0 ] || { show_console; fail "see the QTXVM lines above"; }
   echo "PASSED: ${#scenarios[@]} scenarios"
+}
+
+# vm_check_tools GUEST: skips the test where the guest program or the boot's
+# tools cannot run here; fails if GUEST is missing.
+vm_check_tools() {
+  [ "$(uname -m)" = x86_64 ] || skip "the guest program is built for this machine, which is not x86_64"
+  [ -x "$1" ] || fail "no guest program at $1"
+  command -v qemu-system-x86_64 >/dev/null || skip "no qemu-system-x86_64 (Debian: apt-get install qemu-system-x86)"
+  command -v cpio >/dev/null || skip "no cpio (Debian: apt-get install cpio)"
+}
+
+# vm_initramfs_begin GUEST NAME INIT: lays out the initramfs in `root` (a new
+# folder in `work`): busybox, GUEST as /bin/NAME, INIT as /init with the part
+# every init sources, the boot's name, `scenarios`, and the users root and
+# runner. The caller adds its modules and files, then calls vm_initramfs_end.
+vm_initramfs_begin() {
+  local guest=$1 name=$2 init=$3
+  rm -rf "$work"
+  root=$work/root
+  mkdir -p "$root"/{bin,dev,etc/qtxvm,lib/modules,proc,sys,tmp}
+  cp "$busybox" "$root/bin/busybox"
+  # Without its debugging information the program loads faster in the guest.
+  strip -o "$root/bin/$name" "$guest" 2>/dev/null || cp "$guest" "$root/bin/$name"
+  cp "$init" "$root/init"
+  cp "$(dirname "${BASH_SOURCE[0]}")/guest_init_common.sh" "$root/etc/qtxvm/init_common.sh"
+  chmod 0755 "$root/init" "$root/bin/$name"
+  echo "$boot" >"$root/etc/qtxvm/boot"
+  printf '%s\n' "${scenarios[@]}" >"$root/etc/qtxvm/scenarios"
+  printf '%s\n' root:x:0:0:root:/:/bin/sh runner:x:1000:1000:runner:/tmp:/bin/sh >"$root/etc/passwd"
+}
+
+# vm_initramfs_end GROUP-LINE: adds the groups (root, runner, and GROUP-LINE,
+# the group that gives runner the device) and packs `root` into
+# $work/initramfs.cpio.
+vm_initramfs_end() {
+  printf '%s\n' root:x:0: "$1" runner:x:1000: >"$root/etc/group"
+  (cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc -R 0:0 --quiet) >"$work/initramfs.cpio"
 }
