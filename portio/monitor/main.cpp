@@ -29,8 +29,8 @@
 #include "module_monitor.h"
 #include "port_backend.h"
 #include "port_chooser.h"
-#include "settings.h"
 #include "screen_placement.h"
+#include "settings.h"
 #include "sim_port.h"
 
 int main(int argc, char** argv) {
