@@ -27,7 +27,7 @@
 //   CPU of the window's process (the watching client's thread left out) and
 //   of olad. Only the running light is measured, on the machine as it is:
 //   the floor and the loaded pass are the simulated port's, so --ola leaves
-//   them out and does not take --busy.
+//   them out (and refuses a --busy above 0).
 
 #include <signal.h>
 #include <sys/prctl.h>
