@@ -12,12 +12,22 @@
 // Both are measured twice: on the machine as it is, then with BUSY processes
 // beside them that spin on a core each (a loaded desktop).
 //
-// Run: build/normal/bin/step_timing [--keep-trace FILE] [--busy N] [PERIOD_MS:STEPS ...]
+// Run: build/normal/bin/step_timing [--ola] [--keep-trace FILE] [--busy N] [PERIOD_MS:STEPS ...]
 //   default 2:2000 20:500 200:100 and --busy 2 (about 2.5 minutes; --busy 0
 //   leaves out the loaded pass). Prints the tables and one line per
 //   measurement for scripts; exits 1 if any step came out of order, 2 if the
 //   run could not be made. --keep-trace copies the port library's trace to
 //   FILE at the end.
+//
+// --ola: the port goes to OLA instead (default 20:500 2:2000): an olad of the
+//   run's own (the tests' olad_sandbox.sh: only the Dummy plugin, a private
+//   RPC port), its Dummy output patched to universe 1, and the intervals
+//   taken from a second OLA client registered for the universe, when each
+//   frame reaches it. Reports the steps lost or out of order there, and the
+//   CPU of the window's process (the watching client's thread left out) and
+//   of olad. Only the running light is measured, on the machine as it is:
+//   the floor and the loaded pass are the simulated port's, so --ola leaves
+//   them out (and refuses a --busy above 0).
 
 #include <signal.h>
 #include <sys/prctl.h>
@@ -39,12 +49,17 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -53,6 +68,10 @@
 #include "form1.h"
 #include "port_library.h"
 #include "timing_stats.h"
+#ifdef STEP_TIMING_OLA
+#include "olad_sandbox.h"
+#include "universe_watcher.h"
+#endif
 
 namespace {
 
@@ -74,6 +93,10 @@ struct Result {
     double cpuPercent = 0;
     double rssMiB = 0;
     double wakeUpsPerStep = 0;  // the main thread's voluntary context switches a step
+    // --ola only
+    std::size_t lost = 0;     // steps written that the watching client never saw
+    IntervalSummary written;  // the same run as the port library's trace has it
+    double oladCpuPercent = 0;
 };
 
 // The running light and its floor at one period, measured one after the other.
@@ -82,21 +105,63 @@ struct Pair {
     Result floor;
 };
 
+// What a second OLA client sees of the universe, as trace lines: each change
+// of the eight channels with the time it arrived. Only with --ola.
+struct OlaSide {
+    std::mutex mutex;
+    std::vector<TraceWrite> frames;
+    std::atomic<double> watcherCpuSeconds{0};  // CPU of the watching thread so far
+    int oladPid = -1;
+};
+
+// The olad of an --ola run, stopped by fail() as well: _Exit runs no destructor.
+std::atomic<pid_t> g_oladPid{-1};
+
 [[noreturn]] void fail(const std::string& message) {
     std::fprintf(stderr, "step_timing: %s\n", message.c_str());
     std::fflush(stderr);
+    if (const pid_t olad = g_oladPid.load(); olad > 0) {
+        kill(olad, SIGTERM);
+    }
     std::_Exit(2);
+}
+
+double threadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// CPU time (user + system) of process `pid` so far, in s; 0 if unknown.
+double otherProcessCpuSeconds(int pid) {
+    std::ifstream stat{"/proc/" + std::to_string(pid) + "/stat"};
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const auto afterName = text.rfind(')');
+    if (afterName == std::string::npos) {
+        return 0;
+    }
+    std::istringstream fields(text.substr(afterName + 2));
+    std::string field;
+    double ticks = 0;
+    for (int index = 3; fields >> field && index <= 15; ++index) {
+        if (index == 14 || index == 15) {  // utime, stime
+            ticks += std::stod(field);
+        }
+    }
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 struct Options {
     std::vector<Request> requests;
     std::string keepTrace;  // empty: the trace goes with the run's folder
     int busy = 2;           // spinning processes beside the second pass; 0: no second pass
+    bool ola = false;       // the running light over OLA only: no floor, no second pass
 };
 
 Options optionsFrom(int argc, char** argv) {
     Options options;
     auto& requests = options.requests;
+    bool busyGiven = false;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--keep-trace" && i + 1 < argc) {
             options.keepTrace = argv[++i];
@@ -107,6 +172,11 @@ Options optionsFrom(int argc, char** argv) {
             if (options.busy < 0 || options.busy > 16) {
                 fail("--busy takes 0..16 processes");
             }
+            busyGiven = true;
+            continue;
+        }
+        if (std::string(argv[i]) == "--ola") {
+            options.ola = true;
             continue;
         }
         Request request;
@@ -118,8 +188,15 @@ Options optionsFrom(int argc, char** argv) {
         request.steps = steps;
         requests.push_back(request);
     }
+    if (options.ola) {
+        if (busyGiven && options.busy != 0) {
+            fail("--ola measures the running light alone: no --busy");
+        }
+        options.busy = 0;
+    }
     if (requests.empty()) {
-        requests = {{2, 2000}, {20, 500}, {200, 100}};
+        requests = options.ola ? std::vector<Request>{{20, 500}, {2, 2000}}
+                               : std::vector<Request>{{2, 2000}, {20, 500}, {200, 100}};
     }
     return options;
 }
@@ -278,15 +355,18 @@ Result summarized(const Request& request, const std::vector<TraceWrite>& run,
     return result;
 }
 
+// With `ola`, the intervals are those the watching client saw; the trace's
+// go to `written`.
 Result measureLight(const Request& request, QPushButton* startStop, QScrollBar* bar,
                     const std::string& tracePath, std::size_t runIndex,
-                    const std::vector<int>& bytes) {
+                    const std::vector<int>& bytes, OlaSide* ola) {
     setSpeed(bar, request.periodMs);
     QCoreApplication::processEvents();
 
     // Only the time in the event loop counts towards the CPU share; reading
     // the trace between the slices does not.
     double cpuSeconds = 0;
+    double oladSeconds = 0;
     long wakeUpCount = 0;
     Clock::duration wall{};
     QTest::mouseClick(startStop, Qt::LeftButton);  // START
@@ -295,12 +375,18 @@ Result measureLight(const Request& request, QPushButton* startStop, QScrollBar* 
     std::vector<TraceWrite> run;
     for (int rounds = 0; rounds < 20; ++rounds) {
         const double cpu0 = runlight::bench::processCpuSeconds();
+        const double watcher0 = ola != nullptr ? ola->watcherCpuSeconds.load() : 0;
+        const double olad0 = ola != nullptr ? otherProcessCpuSeconds(ola->oladPid) : 0;
         const long wake0 = wakeUps();
         const auto wall0 = Clock::now();
         runEventLoop(slice);
         wall += Clock::now() - wall0;
         cpuSeconds += runlight::bench::processCpuSeconds() - cpu0;
         wakeUpCount += wakeUps() - wake0;
+        if (ola != nullptr) {
+            cpuSeconds -= ola->watcherCpuSeconds.load() - watcher0;
+            oladSeconds += otherProcessCpuSeconds(ola->oladPid) - olad0;
+        }
         run = lastRun(tracePath, runIndex, "START");
         if (run.size() >= request.steps + 1) {
             break;
@@ -312,7 +398,27 @@ Result measureLight(const Request& request, QPushButton* startStop, QScrollBar* 
         fail("only " + std::to_string(run.size()) + " steps came at " +
              std::to_string(request.periodMs) + " ms");
     }
-    return summarized(request, run, bytes, cpuSeconds, wall, wakeUpCount);
+    if (ola == nullptr) {
+        return summarized(request, run, bytes, cpuSeconds, wall, wakeUpCount);
+    }
+    // What the watching client saw of this run, once the last frames are in.
+    runEventLoop(200);
+    std::vector<TraceWrite> seen;
+    {
+        const std::lock_guard lock(ola->mutex);
+        const auto seenRuns = runlight::bench::splitRuns(ola->frames);
+        if (seenRuns.size() != runIndex + 1) {
+            fail("the watching client saw " + std::to_string(seenRuns.size()) + " STARTs, not " +
+                 std::to_string(runIndex + 1));
+        }
+        seen = seenRuns.back();
+    }
+    Result result = summarized(request, seen, bytes, cpuSeconds, wall, wakeUpCount);
+    result.lost = run.size() > seen.size() ? run.size() - seen.size() : 0;
+    result.written = runlight::bench::summarize(runlight::bench::intervalsMs(run),
+                                                static_cast<double>(request.periodMs));
+    result.oladCpuPercent = 100.0 * oladSeconds / std::chrono::duration<double>(wall).count();
+    return result;
 }
 
 // The floor: the least a program can do for the same steps. A timerfd with
@@ -408,15 +514,60 @@ void printTargets(const std::vector<Pair>& pairs) {
                 verdict(rss * 1.048576 < 60.0));
 }
 
-void printScriptLines(const char* pass, const std::vector<Pair>& pairs) {
+void printScriptLines(const char* pass, const std::vector<Pair>& pairs, bool withFloor) {
     for (const auto& pair : pairs) {
         for (const Result* r : {&pair.light, &pair.floor}) {
+            if (r == &pair.floor && !withFloor) {
+                continue;
+            }
             std::printf("pass=%s what=%s %s wakes_per_step=%.2f\n", pass,
                         r == &pair.light ? "light" : "floor",
                         runlight::bench::scriptLine(r->request.periodMs, r->summary, r->cpuPercent,
                                                     r->rssMiB)
                             .c_str(),
                         r->wakeUpsPerStep);
+        }
+    }
+}
+
+// --ola: the running light alone, as the watching client saw its steps.
+void printOlaPass(const std::vector<Pair>& pairs, const std::string& loadBefore,
+                  const std::string& loadAfter) {
+    std::printf(
+        "Step timing: the running light (main window offscreen) over OLA (olad, Dummy output, "
+        "steps as a second client sees them), trace on; %d cores; load average %s before, %s "
+        "after\n\n",
+        QThread::idealThreadCount(), loadBefore.c_str(), loadAfter.c_str());
+    std::printf("%9s %6s %9s %8s %8s %8s %8s %5s %7s %7s %8s\n", "period ms", "steps", "median ms",
+                "p5 ms", "p95 ms", "p99 ms", "max ms", "late", "CPU %", "wakes", "RSS MiB");
+    for (const auto& pair : pairs) {
+        const auto& r = pair.light;
+        const auto& s = r.summary;
+        std::printf("%9d %6zu %9.3f %8.3f %8.3f %8.3f %8.3f %5zu %7.2f %7.2f %8.1f\n",
+                    r.request.periodMs, s.steps, s.medianMs, s.p5Ms, s.p95Ms, s.p99Ms, s.maxMs,
+                    s.late, r.cpuPercent, r.wakeUpsPerStep, r.rssMiB);
+        std::printf(
+            "  olad CPU %.2f %% of a core; steps lost on the way %zu; as written (trace): median "
+            "%.3f ms, p99 %.3f ms, late %zu\n",
+            r.oladCpuPercent, r.lost, r.written.medianMs, r.written.p99Ms, r.written.late);
+    }
+    std::printf(
+        "  (CPU: the window's process less the watching client's thread; wakes: voluntary "
+        "context switches of the main thread per step)\n");
+}
+
+void printOlaTargets(const std::vector<Pair>& pairs) {
+    std::printf("\nTargets (over OLA, as the watching client sees the steps):\n");
+    for (const auto& pair : pairs) {
+        const auto& r = pair.light;
+        const auto& s = r.summary;
+        const double period = r.request.periodMs;
+        std::printf("  %d ms: median %.3f ms within 1 %% of %d ms: %s\n", r.request.periodMs,
+                    s.medianMs, r.request.periodMs,
+                    verdict(std::abs(s.medianMs - period) <= 0.01 * period));
+        if (r.request.periodMs == 20) {
+            std::printf("  20 ms: no step lost or out of order: %s\n",
+                        verdict(r.lost == 0 && r.cycleBreaks == 0));
         }
     }
 }
@@ -451,6 +602,57 @@ int main(int argc, char** argv) {
     }
     const std::string tracePath = (folder.path() + "/trace").toStdString();
     qputenv("PORTIO_BACKEND", "sim");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(folder.path()));  // no settings file of the user's
+    std::unique_ptr<OlaSide> ola;
+#ifdef STEP_TIMING_OLA
+    std::unique_ptr<runlight::testing::OladSandbox> olad;
+    std::unique_ptr<runlight::portio::ola_backend::UniverseWatcher> watcher;
+    if (options.ola) {
+        olad = std::make_unique<runlight::testing::OladSandbox>();
+        const std::string problem = olad->start();
+        g_oladPid = olad->pid();
+        if (!problem.empty()) {
+            fail("olad: " + problem);
+        }
+        runlight::testing::OlaTestClient client(olad->port());
+        if (!client.patchDummyTo(1)) {
+            fail("olad: " + client.error());
+        }
+        ola = std::make_unique<OlaSide>();
+        ola->oladPid = olad->pid();
+        auto* side = ola.get();
+        watcher = std::make_unique<runlight::portio::ola_backend::UniverseWatcher>(
+            olad->port(), 1, 1, [] {},
+            [side](const runlight::portio::ola_backend::UniverseWatcher::Channels& channels,
+                   runlight::portio::ola_backend::UniverseWatcher::Clock::time_point at) {
+                int byte = 0;
+                for (unsigned i = 0; i < 8; ++i) {
+                    byte |= channels[i] != 0 ? 0x80 >> i : 0;
+                }
+                const auto ns =
+                    std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch());
+                {
+                    const std::lock_guard lock(side->mutex);
+                    if (side->frames.empty() || side->frames.back().value != byte) {
+                        side->frames.push_back({ns.count(), kPort, byte});
+                    }
+                }
+                side->watcherCpuSeconds = threadCpuSeconds();
+            });
+        if (!watcher->waitFor([](const auto& now) { return now.connected; }, 5000)) {
+            fail("the watching client could not register with olad");
+        }
+        qputenv("PORTIO_BACKEND", "ola");
+        qputenv("PORTIO_OLA_PORT", QByteArray::number(olad->port()));
+        qputenv("PORTIO_OLA_UNIVERSE", "1");
+        qputenv("PORTIO_OLA_CHANNEL", "1");
+        qputenv("PORTIO_OLA_LEVEL", "255");
+    }
+#else
+    if (options.ola) {
+        fail("built without OLA (libola-dev)");
+    }
+#endif
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder.path()));
     qputenv("PORTIO_TRACE", QFile::encodeName(QString::fromStdString(tracePath)));
     // The program's own application object, so events cost what they cost there.
@@ -491,11 +693,14 @@ int main(int argc, char** argv) {
     const auto pass = [&](std::vector<Pair>& pairs) {
         for (const auto& request : requests) {
             Pair pair;
-            pair.light = measureLight(request, startStop, bar, tracePath, runIndex++, bytes);
+            pair.light =
+                measureLight(request, startStop, bar, tracePath, runIndex++, bytes, ola.get());
             if (!app.unexpectedError().isEmpty()) {
                 fail("the window stopped on an error: " + app.unexpectedError().toStdString());
             }
-            pair.floor = measureFloor(request, portOut, tracePath, runIndex++, bytes);
+            if (!ola) {
+                pair.floor = measureFloor(request, portOut, tracePath, runIndex++, bytes);
+            }
             pairs.push_back(pair);
         }
     };
@@ -519,6 +724,16 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (ola) {
+        printOlaPass(quiet, quietBefore, quietAfter);
+        const bool ok = inOrder(quiet);
+        printOlaTargets(quiet);
+        std::printf("\n");
+        printScriptLines("ola", quiet, false);
+        std::fflush(stdout);
+        runlight::dynlib::close(library);
+        return ok ? 0 : 1;
+    }
     std::printf(
         "Step timing: the running light (main window offscreen) and the floor (timerfd + "
         "PortOut), simulated port, trace on; %d cores\n\n",
@@ -534,8 +749,8 @@ int main(int argc, char** argv) {
         ok = inOrder(loaded) && ok;
     }
     std::printf("\n");
-    printScriptLines("quiet", quiet);
-    printScriptLines("busy", loaded);
+    printScriptLines("quiet", quiet, true);
+    printScriptLines("busy", loaded, true);
     std::fflush(stdout);
     runlight::dynlib::close(library);
     return ok ? 0 : 1;
