@@ -47,7 +47,7 @@ std::string checkRange(std::string_view value) {
 }
 
 std::string checkGpioLines(std::string_view value) {
-    GpioLineSpecs lines;
+    GpioLineRefs lines;
     std::string error;
     return parseGpioLines(value, lines, error) ? "" : "is not eight lines of a chip: " + error;
 }

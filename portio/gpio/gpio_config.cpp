@@ -45,7 +45,7 @@ std::string gpioLampLabel(std::size_t index) {
     return "lamp " + std::to_string(index + 1) + " (D" + std::to_string(7 - index) + ")";
 }
 
-bool parseGpioLines(std::string_view text, GpioLineSpecs& lines, std::string& error) {
+bool parseGpioLines(std::string_view text, GpioLineRefs& lines, std::string& error) {
     std::vector<std::string_view> words;
     std::size_t at = 0;
     while (at < text.size()) {
@@ -67,7 +67,7 @@ bool parseGpioLines(std::string_view text, GpioLineSpecs& lines, std::string& er
                 "\"17 27 22 5 6 13 19 26\"";
         return false;
     }
-    GpioLineSpecs parsed;
+    GpioLineRefs parsed;
     for (std::size_t i = 0; i < kGpioLineCount; ++i) {
         const std::string_view word = words[i];
         parsed[i].text = std::string(word);
@@ -131,39 +131,40 @@ std::string listGpioChips(const std::vector<GpioChipInfo>& chips) {
     return text;
 }
 
-std::optional<std::size_t> findGpioChip(std::string_view spec,
+std::optional<std::size_t> findGpioChip(std::string_view wanted,
                                         const std::vector<GpioChipInfo>& chips,
                                         std::string& error) {
-    if (spec.empty()) {
+    if (wanted.empty()) {
         error =
             "no chip given: name it (gpiochip0), give its path (/dev/gpiochip0) or its label "
             "(pinctrl-bcm2711); " +
             listGpioChips(chips);
         return std::nullopt;
     }
-    const std::string name = allDigits(spec) ? "gpiochip" + std::string(spec) : std::string(spec);
+    const std::string name =
+        allDigits(wanted) ? "gpiochip" + std::string(wanted) : std::string(wanted);
     for (std::size_t i = 0; i < chips.size(); ++i) {
-        if (spec.front() == '/' ? chips[i].path == spec : chips[i].name == name) {
+        if (wanted.front() == '/' ? chips[i].path == wanted : chips[i].name == name) {
             return i;
         }
     }
-    if (spec.front() != '/' && !allDigits(spec)) {
+    if (wanted.front() != '/' && !allDigits(wanted)) {
         for (std::size_t i = 0; i < chips.size(); ++i) {
-            if (chips[i].openError == 0 && chips[i].label == spec) {
+            if (chips[i].openError == 0 && chips[i].label == wanted) {
                 return i;
             }
         }
     }
-    error = "no GPIO chip " + quoted(spec) + " (by name, path or label); " + listGpioChips(chips);
+    error = "no GPIO chip " + quoted(wanted) + " (by name, path or label); " + listGpioChips(chips);
     return std::nullopt;
 }
 
-bool resolveGpioLines(const GpioLineSpecs& lines, const GpioChipInfo& chip,
+bool resolveGpioLines(const GpioLineRefs& lines, const GpioChipInfo& chip,
                       const std::vector<std::string>& lineNames, GpioOffsets& offsets,
                       std::string& error) {
     GpioOffsets found{};
     for (std::size_t i = 0; i < kGpioLineCount; ++i) {
-        const GpioLineSpec& line = lines[i];
+        const GpioLineRef& line = lines[i];
         if (line.offset) {
             if (*line.offset >= chip.lineCount) {
                 error = "line " + line.text + " (" + gpioLampLabel(i) +

@@ -101,11 +101,11 @@ std::string openError(const std::string& path, int errnum) {
     return text;
 }
 
-// The chip `spec` names, opened; its info in `info`. Null with `error` set.
-GpioChipHandle openChip(const std::string& spec, GpioChipInfo& info, std::string& error) {
+// The chip `wanted` names, opened; its info in `info`. Null with `error` set.
+GpioChipHandle openChip(const std::string& wanted, GpioChipInfo& info, std::string& error) {
     FoundChips found = findChips();
     std::string notFound;
-    if (const auto index = findGpioChip(spec, found.info, notFound)) {
+    if (const auto index = findGpioChip(wanted, found.info, notFound)) {
         info = found.info[*index];
         if (info.openError != 0) {
             error = openError(info.path, info.openError);
@@ -115,14 +115,14 @@ GpioChipHandle openChip(const std::string& spec, GpioChipInfo& info, std::string
     }
     // A path of its own (a udev symlink such as /dev/gpio/relays) is not
     // among the chips listed: open it as it is.
-    if (!spec.empty() && spec.front() == '/') {
-        GpioChipHandle chip(gpiod_chip_open(spec.c_str()));
+    if (!wanted.empty() && wanted.front() == '/') {
+        GpioChipHandle chip(gpiod_chip_open(wanted.c_str()));
         if (chip) {
-            info = chipInfo(chip.get(), spec);
+            info = chipInfo(chip.get(), wanted);
             return chip;
         }
         if (errno != ENOENT) {
-            error = openError(spec, errno);
+            error = openError(wanted, errno);
             return nullptr;
         }
     }
@@ -140,9 +140,9 @@ GpioChipHandle openChip(const std::string& spec, GpioChipInfo& info, std::string
     return nullptr;
 }
 
-std::string joinedTexts(const GpioLineSpecs& lines) {
+std::string joinedTexts(const GpioLineRefs& lines) {
     std::string text;
-    for (const GpioLineSpec& line : lines) {
+    for (const GpioLineRef& line : lines) {
         text += (text.empty() ? "" : " ") + line.text;
     }
     return text;
@@ -195,7 +195,7 @@ bool findLines(const GpioConfig& config, FoundLines& found, std::string& error) 
     }
     std::vector<std::string> names;
     const bool byName = std::any_of(config.lines.begin(), config.lines.end(),
-                                    [](const GpioLineSpec& line) { return !line.offset; });
+                                    [](const GpioLineRef& line) { return !line.offset; });
     for (unsigned offset = 0; byName && offset < found.info.lineCount; ++offset) {
         gpiod_line* line = gpiod_chip_get_line(found.chip.get(), offset);
         const char* name = line != nullptr ? gpiod_line_name(line) : nullptr;

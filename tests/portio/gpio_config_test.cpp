@@ -16,15 +16,15 @@ namespace {
 using ::testing::AllOf;
 using ::testing::HasSubstr;
 
-GpioLineSpecs lines(const std::string& text) {
-    GpioLineSpecs parsed;
+GpioLineRefs lines(const std::string& text) {
+    GpioLineRefs parsed;
     std::string error;
     EXPECT_TRUE(parseGpioLines(text, parsed, error)) << error;
     return parsed;
 }
 
 std::string linesError(const std::string& text) {
-    GpioLineSpecs parsed;
+    GpioLineRefs parsed;
     parsed[0].text = "untouched";
     std::string error;
     EXPECT_FALSE(parseGpioLines(text, parsed, error)) << text;
@@ -33,7 +33,7 @@ std::string linesError(const std::string& text) {
 }
 
 TEST(GpioLines, ReadsEightOffsetsOrNamesInLampOrder) {
-    const GpioLineSpecs parsed = lines("  17 27,22\t5 6 , 13 GPIO19 26\n");
+    const GpioLineRefs parsed = lines("  17 27,22\t5 6 , 13 GPIO19 26\n");
     const std::vector<std::string> texts{"17", "27", "22", "5", "6", "13", "GPIO19", "26"};
     for (std::size_t i = 0; i < kGpioLineCount; ++i) {
         EXPECT_EQ(parsed[i].text, texts[i]);
