@@ -11,6 +11,7 @@
 #include "dialog.h"
 #include "error_report.h"
 #include "frame_pacer.h"
+#include "readout_list.h"
 #include "speed_tip.h"
 #include "step_clock.h"
 #include "value_box.h"
@@ -33,14 +34,9 @@ std::size_t at(int index) {
 Form1::Form1(PortSink& port, QWidget* parent)
     : QMainWindow(parent), m_sequencer(*this, port), m_controls(buildForm1Layout(*this)) {
     m_enableColours.fill(kButtonFaceColour);
+    m_drawnColours.fill(kButtonFaceColour);
 
-    // What Qt would have done with the update request the pacer held back.
-    m_pacer = new FramePacer(
-        [this] {
-            QEvent request(QEvent::UpdateRequest);
-            QMainWindow::event(&request);
-        },
-        this);
+    m_pacer = new FramePacer([this] { drawFrame(); }, this);
     m_clock = new StepClock(m_sequencer, this);
     m_clock->setAfterTick([this] { m_pacer->afterStep(); });
 
@@ -65,6 +61,30 @@ Form1::Form1(PortSink& port, QWidget* parent)
 
 Form1::~Form1() = default;
 
+void Form1::drawFrame() {
+    bool changed = false;
+    for (std::size_t step = 0; step < m_enableColours.size(); ++step) {
+        if (m_enableColours[step] != m_drawnColours[step]) {
+            m_drawnColours[step] = m_enableColours[step];
+            m_controls.enables[step]->update();
+            changed = true;
+        }
+    }
+    QListWidget* list = m_controls.list1;
+    if (list->count() == 1 && list->item(0)->type() == ReadoutLine::kType &&
+        static_cast<ReadoutLine*>(list->item(0))->showLater()) {
+        changed = true;
+    }
+    if (changed) {
+        // The updates just asked for may have posted an update request; it is
+        // served here, and would only come back as a frame with nothing new.
+        QCoreApplication::removePostedEvents(this, QEvent::UpdateRequest);
+    }
+    // What Qt would have done with the update request the pacer held back.
+    QEvent request(QEvent::UpdateRequest);
+    QMainWindow::event(&request);
+}
+
 bool Form1::event(QEvent* event) {
     if (event->type() == QEvent::UpdateRequest && m_pacer != nullptr) {
         m_pacer->requestFrame();
@@ -83,7 +103,8 @@ Box Form1::enableBox(int step) const {
 
 void Form1::setEnableBoxColour(int step, std::uint32_t colour) {
     // Sixteen calls a tick, up to 500 ticks a second: only a real change
-    // touches the widget, and then it only takes two colours to paint.
+    // touches the widget, and then it only takes two colours to paint, at
+    // the next frame.
     std::uint32_t& current = m_enableColours.at(at(step));
     if (current == colour) {
         return;
@@ -95,6 +116,7 @@ void Form1::setEnableBoxColour(int step, std::uint32_t colour) {
     m_controls.enables.at(at(step))->setColours(
         painted, systemColour ? palette().color(QPalette::Base) : painted);
     current = colour;
+    m_pacer->requestFrame();
 }
 
 void Form1::setCaption(CaptionControl control, std::string_view text) {
@@ -122,18 +144,20 @@ void Form1::clearReadout() {
 }
 
 void Form1::addReadoutLine(std::string_view text) {
-    m_controls.list1->addItem(fromUtf8(text));
+    new ReadoutLine(fromUtf8(text), m_controls.list1);
 }
 
 void Form1::replaceReadout(std::string_view text) {
     QListWidget* list = m_controls.list1;
-    if (list->count() != 1) {
+    if (list->count() != 1 || list->item(0)->type() != ReadoutLine::kType) {
         WindowOps::replaceReadout(text);
         return;
     }
     // What emptying the list would have reset: no line selected or current.
     list->selectionModel()->clear();
-    list->item(0)->setText(fromUtf8(text));
+    // The line holds the new text at once; the list draws it at the next frame.
+    static_cast<ReadoutLine*>(list->item(0))->setTextLater(fromUtf8(text));
+    m_pacer->requestFrame();
 }
 
 void Form1::reportPortError(std::string_view message) {

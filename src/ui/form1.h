@@ -61,9 +61,20 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // A frame is due: the enable boxes whose colours differ from what was
+    // last drawn, and the readout's line if its text changed, are drawn
+    // with everything else pending.
+    void drawFrame();
+
     StepSequencer m_sequencer;
     Form1Controls m_controls;
-    std::array<std::uint32_t, 16> m_enableColours{};  // as last set, encoded
+    // The enable boxes' colours (encoded) as last set, and as last drawn.
+    // The boxes hold the colours set at once, but are drawn once a frame:
+    // at 2 ms a step, eight steps light eight boxes in turn between two
+    // frames, and only the box lit at the frame and the one lit at the frame
+    // before it look any different.
+    std::array<std::uint32_t, 16> m_enableColours{};
+    std::array<std::uint32_t, 16> m_drawnColours{};
     FramePacer* m_pacer = nullptr;
     StepClock* m_clock = nullptr;
     // No Qt parent: it has no owner, and outlives this window's close.

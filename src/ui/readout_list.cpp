@@ -7,6 +7,44 @@
 
 namespace runlight::ui {
 
+namespace {
+bool isText(int role) {
+    return role == Qt::DisplayRole || role == Qt::EditRole;
+}
+}  // namespace
+
+ReadoutLine::ReadoutLine(const QString& text, QListWidget* list)
+    : QListWidgetItem(text, list, kType) {}
+
+void ReadoutLine::setTextLater(const QString& text) {
+    m_later = text;
+}
+
+bool ReadoutLine::showLater() {
+    if (!m_later) {
+        return false;
+    }
+    QString text = std::move(*m_later);
+    m_later.reset();
+    // Told only if it differs from the text the list last heard of.
+    QListWidgetItem::setData(Qt::DisplayRole, text);
+    return true;
+}
+
+QVariant ReadoutLine::data(int role) const {
+    if (m_later && isText(role)) {
+        return *m_later;
+    }
+    return QListWidgetItem::data(role);
+}
+
+void ReadoutLine::setData(int role, const QVariant& value) {
+    if (isText(role)) {
+        m_later.reset();
+    }
+    QListWidgetItem::setData(role, value);
+}
+
 ReadoutList::ReadoutList(QWidget* parent) : QListWidget(parent) {
     // One line high: scroll bars would take the place of the line itself.
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -37,7 +37,6 @@ void ValueBox::setColours(const QColor& back, const QColor& square) {
     m_ownColours = true;
     m_back = back;
     m_square = square;
-    update();
 }
 
 void ValueBox::paintEvent(QPaintEvent* /*event*/) {

@@ -23,7 +23,10 @@ public:
     // Paints the box's back colour (its whole area) and the colour of its
     // square, as a palette with these two colours would, without a new
     // palette: the enable boxes are recoloured at every step, and a palette
-    // change costs about 16 000 instructions. Takes effect at the next paint.
+    // change costs about 16 000 instructions. Takes effect at the next paint
+    // (a grab() shows it at once), which it does not ask for: the window
+    // draws its enable boxes once a frame, only those whose colours differ
+    // from what it last drew, however often they changed in between.
     void setColours(const QColor& back, const QColor& square);
 
 protected:

@@ -4,9 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QImage>
+#include <QListWidget>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTest>
 #include <QTimer>
 
 #include "fake_window.h"
@@ -136,6 +141,76 @@ TEST(Form1Timing, TicksFasterThanFramesAllReachTheScreenByTheNextFrame) {
     EXPECT_GE(redOnScreen(form.window, *form.box("Ch11")), 20);
     EXPECT_EQ(redOnScreen(form.window, *form.box("Ch9")), 0);
     EXPECT_EQ(redOnScreen(form.window, *form.box("Ch10")), 0);
+}
+
+// Counts the paint events and update requests of the widgets it watches.
+class PaintCounter final : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            ++paints[watched->objectName()];
+        } else if (event->type() == QEvent::UpdateRequest) {
+            ++updateRequests;
+        }
+        return false;
+    }
+    QHash<QString, int> paints;
+    int updateRequests = 0;
+};
+
+TEST(Form1Timing, AFrameDrawsWhatDiffersFromTheLastFrameAndLeavesNothingBehind) {
+    Form1Rig rig;
+    auto& form = rig.form;
+    for (const char* name : {"Ch9", "Ch10", "Ch11"}) {
+        form.box(QString::fromUtf8(name))->setCheckState(Qt::Checked);
+    }
+    form.find<QCheckBox>("Check1_1")->setCheckState(Qt::Checked);  // step 2 shows another byte
+    form.clickStartStop();
+    auto* frame = form.window.findChild<QTimer*>(QStringLiteral("frameTimer"));
+    ASSERT_NE(frame, nullptr);
+    const auto drawNow = [&] {
+        if (frame->isActive()) {
+            QMetaObject::invokeMethod(frame, "timeout", Qt::DirectConnection);
+        }
+    };
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form.window));
+    form.tick();  // step 1
+    QCoreApplication::processEvents();
+    drawNow();
+    ASSERT_GE(redOnScreen(form.window, *form.box("Ch9")), 20);
+    auto* list = form.find<QListWidget>("List1");
+    const QString drawnText = list->item(0)->text();
+
+    PaintCounter counter;
+    for (const char* name : {"Ch9", "Ch10", "Ch11"}) {
+        form.box(QString::fromUtf8(name))->installEventFilter(&counter);
+    }
+    QElapsedTimer sinceFrame;
+    sinceFrame.start();
+    form.tick();  // step 2: its own byte
+    EXPECT_NE(list->item(0)->text(), drawnText) << "the line holds the new text at once";
+    EXPECT_EQ(list->model()->index(0, 0).data().toString(), list->item(0)->text());
+    form.tick();                                       // step 3
+    const bool sameFrame = sinceFrame.elapsed() < 10;  // no frame fell due between the ticks
+    drawNow();
+    EXPECT_GE(redOnScreen(form.window, *form.box("Ch11")), 20);
+    EXPECT_EQ(redOnScreen(form.window, *form.box("Ch9")), 0);
+    EXPECT_EQ(redOnScreen(form.window, *form.box("Ch10")), 0);
+    EXPECT_EQ(counter.paints.value("Ch9"), 1);
+    EXPECT_EQ(counter.paints.value("Ch11"), 1);
+    if (sameFrame) {
+        EXPECT_EQ(counter.paints.value("Ch10"), 0) << "lit and dark again between two frames";
+    }
+
+    // Nothing is left to draw: no update request comes back as a frame of its
+    // own (at 200 ms a step, that would be a second wake-up for every step).
+    form.timer()->stop();  // no real tick from here on
+    form.window.installEventFilter(&counter);
+    counter.paints.clear();
+    QTest::qWait(40);
+    EXPECT_FALSE(frame->isActive());
+    EXPECT_TRUE(counter.paints.isEmpty());
+    EXPECT_EQ(counter.updateRequests, 0);
 }
 
 }  // namespace
