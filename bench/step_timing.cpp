@@ -3,7 +3,7 @@
 // window (offscreen), the real port library on its simulated port with its
 // trace on, all sixteen steps enabled with sixteen different bytes, START
 // clicked and the speed set on the scroll bar as a user does, and the real
-// event loop with the real step clock. Right after it, at the same period,
+// event loop with the real step clock. Beside it, at the same period,
 // the floor: a bare loop that waits on a timerfd (absolute CLOCK_MONOTONIC
 // deadlines) and calls PortOut of the same library on the same simulated port
 // with the same trace, nothing else. The trace's time stamps give the
@@ -12,7 +12,13 @@
 // Both are measured twice: on the machine as it is, then with BUSY processes
 // beside them that spin on a core each (a loaded desktop).
 //
-// Run: build/normal/bin/step_timing [--ola] [--keep-trace FILE] [--busy N] [PERIOD_MS:STEPS ...]
+// The light and the floor take turns, in slices (--slices, default 4): a
+// quarter of the light's steps, a quarter of the floor's, and so on. A
+// virtual machine's CPU time for the same work moves by half from one
+// minute to the next; in turns, both are measured in the same minutes.
+//
+// Run: build/normal/bin/step_timing [--ola] [--keep-trace FILE] [--busy N] [--slices N]
+//                                   [PERIOD_MS:STEPS ...]
 //   default 2:2000 20:500 200:100 and --busy 2 (about 2.5 minutes; --busy 0
 //   leaves out the loaded pass). Prints the tables and one line per
 //   measurement for scripts; exits 1 if any step came out of order, 2 if the
@@ -93,13 +99,21 @@ struct Result {
     double cpuPercent = 0;
     double rssMiB = 0;
     double wakeUpsPerStep = 0;  // the main thread's voluntary context switches a step
+    // What the figures above come from, so that slices of a measurement add up.
+    std::vector<double> intervalsMs;
+    double cpuSeconds = 0;
+    Clock::duration wall{};
+    long wakeUps = 0;
+    std::size_t writes = 0;
     // --ola only
     std::size_t lost = 0;     // steps written that the watching client never saw
     IntervalSummary written;  // the same run as the port library's trace has it
     double oladCpuPercent = 0;
 };
 
-// The running light and its floor at one period, measured one after the other.
+// The running light and its floor at one period, measured in turns: a slice
+// of the light's steps, then a slice of the floor's, and so on, so that both
+// see the machine as it was during the same seconds.
 struct Pair {
     Result light;
     Result floor;
@@ -155,6 +169,7 @@ struct Options {
     std::vector<Request> requests;
     std::string keepTrace;  // empty: the trace goes with the run's folder
     int busy = 2;           // spinning processes beside the second pass; 0: no second pass
+    int slices = 4;         // turns of the light and the floor at each period
     bool ola = false;       // the running light over OLA only: no floor, no second pass
 };
 
@@ -173,6 +188,13 @@ Options optionsFrom(int argc, char** argv) {
                 fail("--busy takes 0..16 processes");
             }
             busyGiven = true;
+            continue;
+        }
+        if (std::string(argv[i]) == "--slices" && i + 1 < argc) {
+            options.slices = std::atoi(argv[++i]);
+            if (options.slices < 1 || options.slices > 100) {
+                fail("--slices takes 1..100 turns");
+            }
             continue;
         }
         if (std::string(argv[i]) == "--ola") {
@@ -345,13 +367,42 @@ Result summarized(const Request& request, const std::vector<TraceWrite>& run,
                   long wakeUpCount) {
     Result result;
     result.request = request;
-    result.summary = runlight::bench::summarize(runlight::bench::intervalsMs(run),
-                                                static_cast<double>(request.periodMs));
+    result.intervalsMs = runlight::bench::intervalsMs(run);
+    result.summary =
+        runlight::bench::summarize(result.intervalsMs, static_cast<double>(request.periodMs));
     result.cycleBreaks = runlight::bench::countCycleBreaks(run, bytes);
     result.cpuPercent = 100.0 * cpuSeconds / std::chrono::duration<double>(wall).count();
     result.rssMiB = runlight::bench::peakRssMiB();
     result.wakeUpsPerStep = static_cast<double>(wakeUpCount) /
                             static_cast<double>(std::max<std::size_t>(run.size(), 1));
+    result.cpuSeconds = cpuSeconds;
+    result.wall = wall;
+    result.wakeUps = wakeUpCount;
+    result.writes = run.size();
+    return result;
+}
+
+// The slices of one measurement as one: their intervals (none across two
+// slices), CPU, time and wake-ups added up.
+Result merged(const Request& request, const std::vector<Result>& slices) {
+    Result result;
+    result.request = request;
+    for (const Result& slice : slices) {
+        result.intervalsMs.insert(result.intervalsMs.end(), slice.intervalsMs.begin(),
+                                  slice.intervalsMs.end());
+        result.cycleBreaks += slice.cycleBreaks;
+        result.cpuSeconds += slice.cpuSeconds;
+        result.wall += slice.wall;
+        result.wakeUps += slice.wakeUps;
+        result.writes += slice.writes;
+        result.rssMiB = std::max(result.rssMiB, slice.rssMiB);
+    }
+    result.summary =
+        runlight::bench::summarize(result.intervalsMs, static_cast<double>(request.periodMs));
+    result.cpuPercent =
+        100.0 * result.cpuSeconds / std::chrono::duration<double>(result.wall).count();
+    result.wakeUpsPerStep = static_cast<double>(result.wakeUps) /
+                            static_cast<double>(std::max<std::size_t>(result.writes, 1));
     return result;
 }
 
@@ -693,14 +744,26 @@ int main(int argc, char** argv) {
     const auto pass = [&](std::vector<Pair>& pairs) {
         for (const auto& request : requests) {
             Pair pair;
-            pair.light =
-                measureLight(request, startStop, bar, tracePath, runIndex++, bytes, ola.get());
-            if (!app.unexpectedError().isEmpty()) {
-                fail("the window stopped on an error: " + app.unexpectedError().toStdString());
+            if (ola) {
+                pair.light =
+                    measureLight(request, startStop, bar, tracePath, runIndex++, bytes, ola.get());
+                pairs.push_back(pair);
+                continue;
             }
-            if (!ola) {
-                pair.floor = measureFloor(request, portOut, tracePath, runIndex++, bytes);
+            const auto slices = static_cast<std::size_t>(options.slices);
+            const Request slice{request.periodMs, (request.steps + slices - 1) / slices};
+            std::vector<Result> lights;
+            std::vector<Result> floors;
+            for (std::size_t turn = 0; turn < slices; ++turn) {
+                lights.push_back(
+                    measureLight(slice, startStop, bar, tracePath, runIndex++, bytes, nullptr));
+                if (!app.unexpectedError().isEmpty()) {
+                    fail("the window stopped on an error: " + app.unexpectedError().toStdString());
+                }
+                floors.push_back(measureFloor(slice, portOut, tracePath, runIndex++, bytes));
             }
+            pair.light = merged(request, lights);
+            pair.floor = merged(request, floors);
             pairs.push_back(pair);
         }
     };
