@@ -24,7 +24,8 @@ void FramePacer::requestFrame() {
 }
 
 void FramePacer::afterStep() {
-    if (m_frameTimer->isActive() && std::chrono::steady_clock::now() - m_lastPaint >= kFrame) {
+    if (m_frameTimer->isActive() &&
+        std::chrono::steady_clock::now() - m_lastPaint >= kFrame - kEarlyStep) {
         drawPendingFrame();
     }
 }

@@ -19,6 +19,11 @@ class FramePacer final : public QObject {
 public:
     // A frame of a 60 Hz screen.
     static constexpr std::chrono::milliseconds kFrame{16};
+    // How much earlier than a whole frame a step may draw. The steps that
+    // fall due a frame after the last drawing come a hair early or late; a
+    // step a hair early would leave the drawing to the frame timer, a
+    // wake-up of its own a moment later.
+    static constexpr std::chrono::milliseconds kEarlyStep{1};
 
     // `draw` draws at once what is pending: what Qt does for an update
     // request of the window.
