@@ -12,10 +12,12 @@
 // Both are measured twice: on the machine as it is, then with BUSY processes
 // beside them that spin on a core each (a loaded desktop).
 //
-// The light and the floor take turns, in slices (--slices, default 4): a
-// quarter of the light's steps, a quarter of the floor's, and so on. A
-// virtual machine's CPU time for the same work moves by half from one
-// minute to the next; in turns, both are measured in the same minutes.
+// The light and the floor take turns, in slices (--slices, default 4) of
+// 500 steps at least: at 2 ms, a quarter of the light's steps, a quarter of
+// the floor's, and so on. A virtual machine's CPU time for the same work
+// moves by half from one minute to the next; in turns, both are measured in
+// the same minutes. Fewer steps than two slices' worth are measured at one
+// go, the floor right after the light.
 //
 // Run: build/normal/bin/step_timing [--ola] [--keep-trace FILE] [--busy N] [--slices N]
 //                                   [PERIOD_MS:STEPS ...]
@@ -86,6 +88,7 @@ using runlight::bench::TraceWrite;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::int16_t kPort = 888;
+constexpr std::size_t kMinSliceSteps = 500;  // steps of a slice at least (below)
 
 struct Request {
     int periodMs = 0;
@@ -750,7 +753,10 @@ int main(int argc, char** argv) {
                 pairs.push_back(pair);
                 continue;
             }
-            const auto slices = static_cast<std::size_t>(options.slices);
+            // Every slice STARTs the light anew; a START costs a few frames
+            // and wake-ups of its own, so slices keep kMinSliceSteps steps.
+            const auto slices = std::clamp<std::size_t>(request.steps / kMinSliceSteps, 1,
+                                                        static_cast<std::size_t>(options.slices));
             const Request slice{request.periodMs, (request.steps + slices - 1) / slices};
             std::vector<Result> lights;
             std::vector<Result> floors;
