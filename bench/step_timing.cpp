@@ -365,23 +365,29 @@ std::vector<TraceWrite> lastRun(const std::string& tracePath, std::size_t runInd
     return runs.back();
 }
 
+// The figures of `result` from what they come from.
+void withFigures(Result& result) {
+    result.summary = runlight::bench::summarize(result.intervalsMs,
+                                                static_cast<double>(result.request.periodMs));
+    result.cpuPercent =
+        100.0 * result.cpuSeconds / std::chrono::duration<double>(result.wall).count();
+    result.wakeUpsPerStep = static_cast<double>(result.wakeUps) /
+                            static_cast<double>(std::max<std::size_t>(result.writes, 1));
+}
+
 Result summarized(const Request& request, const std::vector<TraceWrite>& run,
                   const std::vector<int>& bytes, double cpuSeconds, Clock::duration wall,
                   long wakeUpCount) {
     Result result;
     result.request = request;
     result.intervalsMs = runlight::bench::intervalsMs(run);
-    result.summary =
-        runlight::bench::summarize(result.intervalsMs, static_cast<double>(request.periodMs));
     result.cycleBreaks = runlight::bench::countCycleBreaks(run, bytes);
-    result.cpuPercent = 100.0 * cpuSeconds / std::chrono::duration<double>(wall).count();
     result.rssMiB = runlight::bench::peakRssMiB();
-    result.wakeUpsPerStep = static_cast<double>(wakeUpCount) /
-                            static_cast<double>(std::max<std::size_t>(run.size(), 1));
     result.cpuSeconds = cpuSeconds;
     result.wall = wall;
     result.wakeUps = wakeUpCount;
     result.writes = run.size();
+    withFigures(result);
     return result;
 }
 
@@ -400,12 +406,7 @@ Result merged(const Request& request, const std::vector<Result>& slices) {
         result.writes += slice.writes;
         result.rssMiB = std::max(result.rssMiB, slice.rssMiB);
     }
-    result.summary =
-        runlight::bench::summarize(result.intervalsMs, static_cast<double>(request.periodMs));
-    result.cpuPercent =
-        100.0 * result.cpuSeconds / std::chrono::duration<double>(result.wall).count();
-    result.wakeUpsPerStep = static_cast<double>(result.wakeUps) /
-                            static_cast<double>(std::max<std::size_t>(result.writes, 1));
+    withFigures(result);
     return result;
 }
 

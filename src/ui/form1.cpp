@@ -29,6 +29,14 @@ std::size_t at(int index) {
     return static_cast<std::size_t>(index);
 }
 
+// The readout's one line, when it holds just the one the window made.
+ReadoutLine* onlyLine(QListWidget* list) {
+    if (list->count() != 1 || list->item(0)->type() != ReadoutLine::kType) {
+        return nullptr;
+    }
+    return static_cast<ReadoutLine*>(list->item(0));
+}
+
 }  // namespace
 
 Form1::Form1(PortSink& port, QWidget* parent)
@@ -70,9 +78,7 @@ void Form1::drawFrame() {
             changed = true;
         }
     }
-    QListWidget* list = m_controls.list1;
-    if (list->count() == 1 && list->item(0)->type() == ReadoutLine::kType &&
-        static_cast<ReadoutLine*>(list->item(0))->showLater()) {
+    if (ReadoutLine* line = onlyLine(m_controls.list1); line != nullptr && line->showLater()) {
         changed = true;
     }
     if (changed) {
@@ -148,15 +154,15 @@ void Form1::addReadoutLine(std::string_view text) {
 }
 
 void Form1::replaceReadout(std::string_view text) {
-    QListWidget* list = m_controls.list1;
-    if (list->count() != 1 || list->item(0)->type() != ReadoutLine::kType) {
+    ReadoutLine* line = onlyLine(m_controls.list1);
+    if (line == nullptr) {
         WindowOps::replaceReadout(text);
         return;
     }
     // What emptying the list would have reset: no line selected or current.
-    list->selectionModel()->clear();
+    m_controls.list1->selectionModel()->clear();
     // The line holds the new text at once; the list draws it at the next frame.
-    static_cast<ReadoutLine*>(list->item(0))->setTextLater(fromUtf8(text));
+    line->setTextLater(fromUtf8(text));
     m_pacer->requestFrame();
 }
 

@@ -119,17 +119,29 @@ int redOnScreen(QWidget& window, QWidget& widget) {
     return red;
 }
 
-TEST(Form1Timing, TicksFasterThanFramesAllReachTheScreenByTheNextFrame) {
-    Form1Rig rig;
-    auto& form = rig.form;
+// Steps 1 to 3 enabled and START clicked, with only the ticks the test
+// gives: a real one (200 ms) would move the light on when a loaded machine
+// makes the test slow. Returns the window's frame timer.
+QTimer* startThreeStepsTickedByHand(testing::ShownForm1& form) {
     for (const char* name : {"Ch9", "Ch10", "Ch11"}) {
         form.box(QString::fromUtf8(name))->setCheckState(Qt::Checked);
     }
     form.clickStartStop();
-    // Only the ticks given here: a real one (200 ms) would move the light on
-    // when a loaded machine makes this test slow.
     form.window.setTimerInterval(0);
-    auto* frame = form.window.findChild<QTimer*>(QStringLiteral("frameTimer"));
+    return form.window.findChild<QTimer*>(QStringLiteral("frameTimer"));
+}
+
+// A frame still pending is drawn when its timer expires; expires it now.
+void drawPendingFrame(QTimer* frame) {
+    if (frame->isActive()) {
+        QMetaObject::invokeMethod(frame, "timeout", Qt::DirectConnection);
+    }
+}
+
+TEST(Form1Timing, TicksFasterThanFramesAllReachTheScreenByTheNextFrame) {
+    Form1Rig rig;
+    auto& form = rig.form;
+    auto* frame = startThreeStepsTickedByHand(form);
     ASSERT_NE(frame, nullptr);
     for (int tick = 0; tick < 3; ++tick) {
         form.tick();
@@ -137,10 +149,7 @@ TEST(Form1Timing, TicksFasterThanFramesAllReachTheScreenByTheNextFrame) {
     }
     // The widgets hold the last step at once, drawn or not.
     EXPECT_TRUE(form.isRed("Ch11"));
-    // A frame still pending is drawn when its timer expires; expire it now.
-    if (frame->isActive()) {
-        QMetaObject::invokeMethod(frame, "timeout", Qt::DirectConnection);
-    }
+    drawPendingFrame(frame);
     EXPECT_GE(redOnScreen(form.window, *form.box("Ch11")), 20);
     EXPECT_EQ(redOnScreen(form.window, *form.box("Ch9")), 0);
     EXPECT_EQ(redOnScreen(form.window, *form.box("Ch10")), 0);
@@ -164,23 +173,13 @@ public:
 TEST(Form1Timing, AFrameDrawsWhatDiffersFromTheLastFrameAndLeavesNothingBehind) {
     Form1Rig rig;
     auto& form = rig.form;
-    for (const char* name : {"Ch9", "Ch10", "Ch11"}) {
-        form.box(QString::fromUtf8(name))->setCheckState(Qt::Checked);
-    }
     form.find<QCheckBox>("Check1_1")->setCheckState(Qt::Checked);  // step 2 shows another byte
-    form.clickStartStop();
-    form.window.setTimerInterval(0);  // only the ticks given here
-    auto* frame = form.window.findChild<QTimer*>(QStringLiteral("frameTimer"));
+    auto* frame = startThreeStepsTickedByHand(form);
     ASSERT_NE(frame, nullptr);
-    const auto drawNow = [&] {
-        if (frame->isActive()) {
-            QMetaObject::invokeMethod(frame, "timeout", Qt::DirectConnection);
-        }
-    };
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form.window));
     form.tick();  // step 1
     QCoreApplication::processEvents();
-    drawNow();
+    drawPendingFrame(frame);
     ASSERT_GE(redOnScreen(form.window, *form.box("Ch9")), 20);
     auto* list = form.find<QListWidget>("List1");
     const QString drawnText = list->item(0)->text();
@@ -196,7 +195,7 @@ TEST(Form1Timing, AFrameDrawsWhatDiffersFromTheLastFrameAndLeavesNothingBehind) 
     EXPECT_EQ(list->model()->index(0, 0).data().toString(), list->item(0)->text());
     form.tick();                                       // step 3
     const bool sameFrame = sinceFrame.elapsed() < 10;  // no frame fell due between the ticks
-    drawNow();
+    drawPendingFrame(frame);
     EXPECT_GE(redOnScreen(form.window, *form.box("Ch11")), 20);
     EXPECT_EQ(redOnScreen(form.window, *form.box("Ch9")), 0);
     EXPECT_EQ(redOnScreen(form.window, *form.box("Ch10")), 0);
