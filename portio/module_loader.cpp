@@ -1,10 +1,16 @@
 #include "module_loader.h"
 
 #include <dlfcn.h>
+#include <elf.h>
+#include <fcntl.h>
+#include <link.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <utility>
 
@@ -69,29 +75,84 @@ private:
     PortioBackend* m_backend;
 };
 
-// The folder of the object this code is in, as it was loaded (a link
-// perhaps) and as it really is. For a program (portio-out, the monitor) the
-// loader may only know its name as it was started, so the kernel's link to
-// the running program is asked instead.
+// The folder of the object this code is in: the port library as the loader
+// found it (a link perhaps) and as it really is. Linked into a program
+// (portio-out, the monitor), the loader knows the program only by the name
+// it was started with, which its starter chooses freely ("exec -a"): there
+// the kernel's link to the running program is asked instead, and only the
+// folder of the real file counts.
 std::vector<std::string> ownFolders() {
     Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&ownFolders), &info) == 0 || info.dli_fname == nullptr) {
+    link_map* object = nullptr;
+    if (dladdr1(reinterpret_cast<void*>(&ownFolders), &info, reinterpret_cast<void**>(&object),
+                RTLD_DL_LINKMAP) == 0 ||
+        object == nullptr) {
         return {};
     }
     std::error_code failed;
-    std::filesystem::path file = info.dli_fname;
-    if (file.is_relative() || !file.has_parent_path()) {
-        file = std::filesystem::read_symlink("/proc/self/exe", failed);
+    std::filesystem::path file;
+    std::vector<std::string> folders;
+    if (object->l_name != nullptr && object->l_name[0] != '\0') {
+        file = object->l_name;  // a library, by the path the loader opened
+        if (file.is_absolute()) {
+            folders.push_back(file.parent_path().string());
+        }
+    } else {
+        file = std::filesystem::read_symlink("/proc/self/exe", failed);  // the program
         if (failed) {
             return {};
         }
     }
-    std::vector<std::string> folders{file.parent_path().string()};
     const auto real = std::filesystem::canonical(file, failed);
-    if (!failed && real.parent_path() != file.parent_path()) {
+    if (!failed && (folders.empty() || real.parent_path() != file.parent_path())) {
         folders.push_back(real.parent_path().string());
     }
     return folders;
+}
+
+// Whether the file at `path` can be handed to dlopen without harm: a regular
+// file (a FIFO would keep dlopen waiting for ever) holding a whole ELF
+// shared object of this machine, every loadable segment within the file.
+// dlopen maps the segments of a file cut short (a broken install, a disk
+// that filled up during an upgrade) all the same, and the first touch of a
+// page past the file's end is SIGBUS. "" when it can, else what is wrong.
+std::string damage(const std::string& path) {
+    const int fd =
+        aboveStandardStreams(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (fd < 0) {
+        return "cannot open it: " + systemReason(errno);
+    }
+    struct stat info {};
+    ElfW(Ehdr) header{};
+    std::string why;
+    if (::fstat(fd, &info) < 0) {
+        why = "cannot look at it: " + systemReason(errno);
+    } else if (!S_ISREG(info.st_mode)) {
+        why = "it is not a regular file";
+    } else if (::pread(fd, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) ||
+               std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
+               header.e_ident[EI_CLASS] != (sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32) ||
+               header.e_type != ET_DYN || header.e_phentsize != sizeof(ElfW(Phdr))) {
+        why = "it is not a shared library of this machine (cut short, or another file)";
+    } else {
+        const auto size = static_cast<std::uint64_t>(info.st_size);
+        std::vector<ElfW(Phdr)> segments(header.e_phnum);
+        const std::size_t bytes = segments.size() * sizeof(ElfW(Phdr));
+        if (header.e_phoff > size || bytes > size - header.e_phoff ||
+            ::pread(fd, segments.data(), bytes, static_cast<off_t>(header.e_phoff)) !=
+                static_cast<ssize_t>(bytes)) {
+            why = "it is cut short (" + std::to_string(size) + " bytes, its header lies beyond)";
+        }
+        for (const ElfW(Phdr) & segment : segments) {
+            if (why.empty() && segment.p_type == PT_LOAD &&
+                (segment.p_offset > size || segment.p_filesz > size - segment.p_offset)) {
+                why = "it is cut short (" + std::to_string(size) + " bytes, its contents need " +
+                      std::to_string(segment.p_offset + segment.p_filesz) + ")";
+            }
+        }
+    }
+    ::close(fd);
+    return why;
 }
 
 }  // namespace
@@ -136,6 +197,13 @@ std::shared_ptr<BackendModule> BackendModule::load(const ModuleInfo& info,
     if (path.empty()) {
         error = std::string("the ") + info.title + " back end is not installed: " + file +
                 " is in none of " + looked + "; " + install;
+        return nullptr;
+    }
+    const std::string damaged = damage(path);
+    if (!damaged.empty()) {
+        error = std::string("cannot load the ") + info.title + " back end " + path +
+                ": the file is damaged: " + damaged + "; reinstall the " + info.package +
+                " package (\"sudo apt install --reinstall " + info.package + "\")";
         return nullptr;
     }
     void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);

@@ -36,8 +36,10 @@ const ModuleInfo* findModuleInfo(std::string_view backend);
 std::string moduleFileName(std::string_view backend);
 
 // Where modules are looked for, in order: the folder of the file that holds
-// this code (libportio.so.1, or the program it is linked into), then the
-// library folder the project installs to.
+// this code (libportio.so.1, or the program it is linked into: the real
+// program file, never the name it was started by), then the library folder
+// the project installs to. A module file is checked before it is loaded: a
+// damaged one (not a regular file, cut short) is refused by name.
 std::vector<std::string> moduleFolders();
 
 // A module's watch on what the far end holds for a port (see

@@ -1,5 +1,9 @@
 #include "port_backend.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -14,6 +18,17 @@ std::string portLabel(std::uint16_t address) {
 
 std::string systemReason(int errnum) {
     return std::strerror(errnum);
+}
+
+int aboveStandardStreams(int fd) {
+    if (fd < 0 || fd > STDERR_FILENO) {
+        return fd;
+    }
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    const int errnum = errno;
+    ::close(fd);
+    errno = errnum;
+    return moved;
 }
 
 }  // namespace runlight::portio

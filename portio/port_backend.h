@@ -23,4 +23,11 @@ std::string portLabel(std::uint16_t address);
 // The system's reason for `errnum` ("Permission denied").
 std::string systemReason(int errnum);
 
+// `fd`, or a duplicate of it at 3 or above (close-on-exec) with `fd` closed:
+// a program started with standard error closed would otherwise find the
+// library's file at descriptor 2 and its messages written into that file.
+// Every descriptor the library opens goes through here. On failure closes
+// `fd` and returns -1 with errno set.
+int aboveStandardStreams(int fd);
+
 }  // namespace runlight::portio

@@ -1,15 +1,17 @@
 #include "settings.h"
 
+#include <fcntl.h>
 #include <ini.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "gpio/gpio_config.h"
+#include "port_backend.h"
 
 namespace runlight::portio {
 
@@ -117,16 +119,95 @@ bool sectionAddress(std::string_view name, std::uint16_t& address) {
     return true;
 }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
+// A settings file is a few lines; anything much longer is not one.
+constexpr off_t kMaxFileSize = 64 * 1024;
+
+// What `mode` is, for a message: "a FIFO".
+std::string fileKind(mode_t mode) {
+    if (S_ISDIR(mode)) {
+        return "a folder";
+    }
+    if (S_ISFIFO(mode)) {
+        return "a FIFO";
+    }
+    if (S_ISCHR(mode) || S_ISBLK(mode)) {
+        return "a device";
+    }
+    if (S_ISSOCK(mode)) {
+        return "a socket";
+    }
+    return "not a regular file";
+}
+
+// The whole of the file at `path` into `text`. Opened without blocking (a
+// FIFO has no writer to wait for) and refused unless a regular file of at
+// most kMaxFileSize bytes: a link to /dev/zero would be read for ever. A
+// missing file sets `exists` false; a link to nothing is an error.
+bool readWhole(const std::string& path, std::string& text, bool& exists, std::string& error) {
+    exists = false;
+    const int opened = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (opened < 0) {
+        const int errnum = errno;
+        struct stat link {};
+        if (errnum == ENOENT && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+            std::string target(256, '\0');
+            const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+            target.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+            error = path + ": a link to " + target +
+                    ", which does not exist; mend the link or remove it";
+            return false;
+        }
+        if (errnum == ENOENT) {
+            return true;
+        }
+        error = path + ": cannot read it: " + systemReason(errnum);
+        return false;
+    }
+    const int fd = aboveStandardStreams(opened);
+    if (fd < 0) {
+        error = path + ": cannot read it: " + systemReason(errno);
+        return false;
+    }
+    exists = true;
+    struct stat info {};
+    if (::fstat(fd, &info) < 0) {
+        error = path + ": cannot read it: " + systemReason(errno);
+        ::close(fd);
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = path + ": cannot read it: it is " + fileKind(info.st_mode) +
+                ", not a text file; put the settings in a plain file there, or remove it";
+        ::close(fd);
+        return false;
+    }
+    text.clear();
+    char buffer[4096];
+    ssize_t got = 0;
+    while (static_cast<off_t>(text.size()) <= kMaxFileSize &&
+           ((got = ::read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR))) {
+        text.append(buffer, got > 0 ? static_cast<std::size_t>(got) : 0);
+    }
+    const int errnum = errno;
+    ::close(fd);
+    if (got < 0) {
+        error = path + ": cannot read it: " + systemReason(errnum);
+        return false;
+    }
+    if (static_cast<off_t>(text.size()) > kMaxFileSize) {
+        error = path + ": cannot read it: it is longer than " + std::to_string(kMaxFileSize) +
+                " bytes, too long for a settings file";
+        return false;
+    }
+    return true;
+}
 
 // One reading of a file through inih. inih reads the file a line at a time
 // through readLine, so the line count here is inih's own, and what inih
 // hands the handler was read on that line. Section headers are checked as
 // their line is read, since inih says nothing of a section that holds no key.
 struct Reading {
-    std::FILE* stream = nullptr;
+    std::string_view rest;  // of the file, not yet handed to inih
     SettingsFile* out = nullptr;
     int line = 0;
     SettingsFile::Section* section =
@@ -152,6 +233,17 @@ struct Reading {
         section = nullptr;
         badSection = true;
         keyLines.clear();
+        // inih drops what follows the "]": "[port 888] backend = ola" would
+        // lose its setting. Only a comment may follow.
+        std::string_view after = text.substr(close + 1);
+        const auto end = after.find_last_not_of(" \t\r\n");
+        after = end == std::string_view::npos ? std::string_view{} : after.substr(0, end + 1);
+        const auto first = after.find_first_not_of(" \t");
+        if (first != std::string_view::npos && !(first > 0 && after[first] == ';')) {
+            fail("\"" + std::string(after.substr(first)) + "\" after the section's \"]\"; a " +
+                 "section line holds [port N] alone, each setting goes on a line of its own");
+            return;
+        }
         std::uint16_t address = 0;
         if (!sectionAddress(name, address)) {
             fail("unknown section [" + std::string(name) +
@@ -174,36 +266,48 @@ constexpr int kLineLength = 200;  // inih's line buffer, with the newline and th
 
 char* readLine(char* text, int size, void* stream) {
     auto& reading = *static_cast<Reading*>(stream);
-    if (std::fgets(text, size, reading.stream) == nullptr) {
+    if (reading.rest.empty()) {
         return nullptr;
     }
     ++reading.line;
-    const std::size_t length = std::strlen(text);
-    if (length > 0 && text[length - 1] != '\n' && !std::feof(reading.stream)) {
-        // Longer than inih's buffer: inih would take the rest for a line of its own.
-        int c = 0;
-        while ((c = std::fgetc(reading.stream)) != EOF && c != '\n') {
-        }
-        reading.fail("the line is longer than " + std::to_string(kLineLength - 2) + " characters");
-        text[0] = '\0';
+    const auto newline = reading.rest.find('\n');
+    std::string_view whole = reading.rest.substr(0, newline);
+    reading.rest.remove_prefix(newline == std::string_view::npos ? reading.rest.size()
+                                                                 : newline + 1);
+    text[0] = '\0';
+    const auto nul = whole.find('\0');
+    if (nul != std::string_view::npos) {
+        reading.fail("a NUL byte in the line (column " + std::to_string(nul + 1) +
+                     "): the file is not plain text; save it as plain text");
         return text;
     }
-    std::string_view view(text, length);
-    if (reading.line == 1 && view.substr(0, 3) == "\xEF\xBB\xBF") {
-        view.remove_prefix(3);  // a byte-order mark, which inih skips too
+    if (whole.size() > static_cast<std::size_t>(size - 2)) {
+        // Longer than inih's buffer: inih would take the rest for a line of its own.
+        reading.fail("the line is longer than " + std::to_string(kLineLength - 2) + " characters");
+        return text;
+    }
+    if (reading.line == 1 && whole.substr(0, 3) == "\xEF\xBB\xBF") {
+        whole.remove_prefix(3);  // a byte-order mark, which inih skips too
     }
     // Indentation means nothing here. inih would take an indented line after
     // a key for more of that key's value; no value here spans lines.
-    const auto start = view.find_first_not_of(" \t");
-    if (start != std::string_view::npos && start > 0) {
-        const std::size_t offset = static_cast<std::size_t>(view.data() - text) + start;
-        std::memmove(text, text + offset, length - offset + 1);
-        view = std::string_view(text, length - offset);
-    } else if (start == std::string_view::npos) {
+    const auto start = whole.find_first_not_of(" \t");
+    if (start == std::string_view::npos) {
         return text;
     }
+    const std::string_view view = whole.substr(start);
+    view.copy(text, view.size());
+    text[view.size()] = '\n';
+    text[view.size() + 1] = '\0';
     if (view.front() == '[') {
         reading.sectionHeader(view);
+    } else if (view.front() != ';' && view.front() != '#') {
+        // inih takes "key: value" too; here a key and its value are "key = value" only.
+        const auto split = view.find_first_of("=:");
+        if (split != std::string_view::npos && view[split] == ':') {
+            reading.fail("\"" + std::string(view.substr(0, split)) +
+                         ":\" has a colon; write key = value");
+        }
     }
     return text;
 }
@@ -270,23 +374,17 @@ std::string PortSettings::text(std::string_view key) const {
 bool readSettingsFile(const std::string& path, SettingsFile& file, std::string& error) {
     file = SettingsFile{};
     file.path = path;
-    const std::unique_ptr<std::FILE, FileCloser> stream(std::fopen(path.c_str(), "re"));
-    if (!stream) {
-        if (errno == ENOENT) {
-            return true;
-        }
-        error = path + ": cannot read it: " + std::strerror(errno);
+    std::string text;
+    if (!readWhole(path, text, file.exists, error)) {
         return false;
     }
-    file.exists = true;
+    if (!file.exists) {
+        return true;
+    }
     Reading reading;
-    reading.stream = stream.get();
+    reading.rest = text;
     reading.out = &file;
     const int firstBadLine = ini_parse_stream(&readLine, &reading, &onValue, &reading);
-    if (std::ferror(stream.get())) {
-        error = path + ": cannot read it: " + std::strerror(errno);
-        return false;
-    }
     if (firstBadLine > 0 && (reading.errorLine == 0 || firstBadLine < reading.errorLine)) {
         error = path + ":" + std::to_string(firstBadLine) +
                 ": not a [port N] header, a key = value line or a comment";

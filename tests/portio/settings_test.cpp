@@ -1,6 +1,16 @@
 // The settings file and the environment over it, and back end modules loaded
 // by name: what steers a port before anything is written.
 
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <functional>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -21,6 +31,7 @@ using runlight::portio::Settings;
 using runlight::portio::SettingsFile;
 using runlight::testing::TempFolder;
 using ::testing::HasSubstr;
+using namespace std::string_literals;
 
 struct Malformed {
     std::string text;
@@ -49,6 +60,11 @@ TEST(SettingsFile, EveryMalformedFileNamesTheFileTheLineAndWhatIsWrong) {
         // Comments and blank lines count as lines; the first problem wins.
         {"; lamps\n# more\n\n[port 888]\nchannel=1\nlevel = abc\nbogus = 1\n", 6, "level = abc"},
         {"[port 632]\nbackend = sim\n\n[port 888]\nchannel = 0\n", 5, "channel = 0"},
+        // Nothing that inih would drop or take otherwise is let through.
+        {"[port 888] backend = ola\n", 1, "\"backend = ola\" after the section's \"]\""},
+        {"[port 888]\nbackend : sim\n", 2, "\"backend :\" has a colon; write key = value"},
+        {"[port 888]\nbackend = sim\n\0\nlevel = 1\n"s, 3, "a NUL byte"},
+        {"[port 888]\nback\0end = ola\nlevel = 1\n"s, 2, "a NUL byte in the line (column 5)"},
     };
     TempFolder folder;
     for (const Malformed& bad : cases) {
@@ -64,11 +80,68 @@ TEST(SettingsFile, EveryMalformedFileNamesTheFileTheLineAndWhatIsWrong) {
     SettingsFile file;
     std::string error;
     EXPECT_FALSE(readSettingsFile(folder.path(), file, error)) << "a folder is no file";
-    EXPECT_THAT(error, HasSubstr(folder.path() + ": cannot read it: Is a directory"));
+    EXPECT_THAT(error, HasSubstr(folder.path() + ": cannot read it: it is a folder"));
+
+    ASSERT_EQ(::symlink((folder / "gone.conf").c_str(), (folder / "link.conf").c_str()), 0);
+    EXPECT_FALSE(readSettingsFile(folder / "link.conf", file, error)) << "a link to nothing";
+    EXPECT_THAT(error, HasSubstr(folder / "link.conf: a link to " + folder / "gone.conf" +
+                                 ", which does not exist"));
 
     EXPECT_TRUE(readSettingsFile(folder / "missing.conf", file, error))
         << "no file is no error: nothing is set";
     EXPECT_FALSE(file.exists);
+}
+
+// What `work` returns, run in a child process that is given two seconds:
+// else "hung" or "killed by signal N".
+std::string inAChildWithin2s(const std::function<std::string()>& work) {
+    int answer[2];
+    if (::pipe(answer) != 0) {
+        return "no pipe";
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const std::string text = work();
+        (void)!::write(answer[1], text.data(), text.size());
+        ::_exit(0);
+    }
+    ::close(answer[1]);
+    std::string text;
+    pollfd ready{answer[0], POLLIN, 0};
+    char buffer[1024];
+    bool ended = false;
+    while (!ended && ::poll(&ready, 1, 2000) == 1) {
+        const ssize_t got = ::read(answer[0], buffer, sizeof buffer);
+        ended = got <= 0;
+        text.append(buffer, got > 0 ? static_cast<std::size_t>(got) : 0);
+    }
+    ::close(answer[0]);
+    int status = 0;
+    if (!ended) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+        return "hung";
+    }
+    ::waitpid(child, &status, 0);
+    return WIFSIGNALED(status) ? "killed by signal " + std::to_string(WTERMSIG(status)) : text;
+}
+
+// A settings file that is a FIFO (nobody writes it) or a link to an endless
+// device: every program reads its settings at START, none may hang on it.
+TEST(SettingsFile, OneThatIsNoRegularFileIsRefusedAtOnce) {
+    TempFolder folder;
+    ASSERT_EQ(::mkfifo((folder / "fifo.conf").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/zero", (folder / "zero.conf").c_str()), 0);
+    for (const std::string name : {"fifo.conf", "zero.conf"}) {
+        const std::string path = folder / name;
+        const std::string said = inAChildWithin2s([&path] {
+            SettingsFile file;
+            std::string error;
+            return readSettingsFile(path, file, error) ? "read" : error;
+        });
+        EXPECT_THAT(said, HasSubstr(path + ": cannot read it: it is a "));
+        EXPECT_THAT(said, HasSubstr(", not a text file"));
+    }
 }
 
 TEST(Settings, TheFileChoosesTheBackEndAndTheEnvironmentOverridesIt) {
@@ -186,6 +259,53 @@ TEST(ModuleLoader, AMissingModuleNamesItsPackageAndAnotherVersionIsRefused) {
     EXPECT_EQ(current.in(888), 42) << "the module got the port's universe";
     current.out(888, 0xEE);
     EXPECT_THAT(current.lastError(), HasSubstr("universe from PORTIO_OLA_UNIVERSE"));
+}
+
+// A module file cut short (a broken install, a disk that filled up during an
+// upgrade) and a FIFO in its place: START names the file and what to do, it
+// neither dies of SIGBUS nor waits for ever, and nothing else is tried.
+TEST(ModuleLoader, ADamagedModuleIsRefusedByNameNeverLoaded) {
+    const std::string good = TEST_MODULE_CURRENT_DIR "/libportio-ola.so.1";
+    TempFolder cut;
+    TempFolder fifo;
+    std::filesystem::copy_file(good, cut / "libportio-ola.so.1");
+    std::filesystem::resize_file(cut / "libportio-ola.so.1", std::filesystem::file_size(good) / 2);
+    ASSERT_EQ(::mkfifo((fifo / "libportio-ola.so.1").c_str(), 0600), 0);
+    for (const TempFolder* folder : {&cut, &fifo}) {
+        const std::string said = inAChildWithin2s([folder] {
+            Settings settings;
+            settings.backend = "ola";
+            settings.moduleFolders = {folder->path(), TEST_MODULE_CURRENT_DIR};
+            PortIo io(settings);
+            io.out(888, 1);
+            return io.lastError();
+        });
+        EXPECT_THAT(said, HasSubstr("port 888 (0x378): cannot load the OLA (DMX) back end " +
+                                    *folder / "libportio-ola.so.1" + ": the file is damaged: "));
+        EXPECT_THAT(said, HasSubstr("; reinstall the qtx-ola package"));
+    }
+}
+
+// portio-out links the core in: the folder it looks in for modules is that
+// of its real file, not the one its starter names it by (exec -a).
+TEST(ModuleLoader, AProgramLooksForModulesBesideItsRealFileOnly) {
+    TempFolder decoy;
+    std::filesystem::copy_file(TEST_MODULE_OTHER_DIR "/libportio-ola.so.1",
+                               decoy / "libportio-ola.so.1");
+    const std::string command =
+        "env PORTIO_BACKEND=ola XDG_CONFIG_HOME=/nonexistent bash -c "
+        "'exec -a " +
+        decoy / "portio-out" + " " PORTIO_OUT_PATH " 1' 2>&1";
+    FILE* tool = ::popen(command.c_str(), "r");
+    ASSERT_NE(tool, nullptr);
+    std::string said;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, tool) != nullptr) {
+        said += buffer;
+    }
+    ::pclose(tool);
+    EXPECT_THAT(said, HasSubstr("port 888 (0x378)"));
+    EXPECT_THAT(said, ::testing::Not(HasSubstr(decoy.path()))) << "the decoy was looked at";
 }
 
 }  // namespace
