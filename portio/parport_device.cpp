@@ -25,8 +25,8 @@ int systemIoctl(int fd, unsigned long request, void* argument) {
 
 const ParportDriver& ParportDriver::system() {
     static const ParportDriver driver{
-        [](const char* path, int flags) { return ::open(path, flags); }, &systemIoctl,
-        [](int fd) { return ::close(fd); },
+        [](const char* path, int flags) { return aboveStandardStreams(::open(path, flags)); },
+        &systemIoctl, [](int fd) { return ::close(fd); },
         [](int fd, struct stat* info) { return ::fstat(fd, info); },
         [](int fd, int timeoutMs) { return claimWithin(fd, timeoutMs, &systemIoctl); }};
     return driver;

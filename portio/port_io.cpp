@@ -99,8 +99,12 @@ void PortIo::out(std::int16_t port, std::uint8_t data) {
     const auto address = static_cast<std::uint16_t>(port);
     m_lastError.clear();
     PortBackend* backend = backendFor(address);
-    if (backend != nullptr && !backend->write(data, m_lastError)) {
-        m_ports.erase(address);  // released and closed; the next call starts afresh
+    if (backend != nullptr) {
+        if (backend->write(data, m_lastError)) {
+            m_lastError.clear();  // landed: whatever was mended on the way is no failure
+        } else {
+            m_ports.erase(address);  // released and closed; the next call starts afresh
+        }
     }
     traceOut(address, data);
 }

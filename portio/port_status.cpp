@@ -86,11 +86,15 @@ PortStatus portStatus(std::uint16_t address, const Settings& settings) {
         case Choice::Kind::Sim: {
             text += std::string("uses: the simulated port") +
                     (backend->text == "sim" ? "" : " (no parallel port for this address)") + "\n";
+            // Opened as a write opens it (made if missing, its blocks
+            // allocated), so that a full filesystem or a link in its place
+            // shows here as it would at the first write.
             const std::string folder = simFolder(settings.runtimeDir, settings.tmpDir, error);
-            status.reachable = !folder.empty();
-            text += status.reachable ? "reachable: yes, " + simFilePath(folder, address) +
-                                           " (portio-monitor shows it)\n"
-                                     : "not reachable: " + error + "\n";
+            const auto port = folder.empty() ? nullptr : SimPort::open(address, folder, error);
+            status.reachable = port != nullptr;
+            text += status.reachable
+                        ? "reachable: yes, " + port->path() + " (portio-monitor shows it)\n"
+                        : "not reachable: " + error + "\n";
             break;
         }
         case Choice::Kind::Module: {

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <linux/futex.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -36,31 +38,119 @@ std::int64_t coarseNowMs() {
     return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-// Makes `folder` if missing and checks that it is a private folder of ours.
-bool makePrivateFolder(const std::string& folder, std::string& error) {
+// Makes `folder` if missing, opens it and checks that it is a private folder
+// of ours. Returns its descriptor, or -1 with `error`. The port's file is
+// opened in the folder so checked (openat), so that a folder swapped in
+// between (in a runtime folder that others may write to) is never used.
+int openPrivateFolder(const std::string& folder, std::string& error) {
     if (::mkdir(folder.c_str(), 0700) < 0 && errno != EEXIST) {
         error = "cannot make the simulated port's folder " + folder + ": " + systemReason(errno);
-        return false;
+        return -1;
+    }
+    const std::string notPrivate =
+        "the simulated port's folder " + folder +
+        " is not a private folder of this user (mode 0700); not using it";
+    const int fd = aboveStandardStreams(
+        ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    if (fd < 0) {
+        const int errnum = errno;
+        error = errnum == ENOTDIR || errnum == ELOOP ? notPrivate
+                                                     : "cannot open the simulated port's folder " +
+                                                           folder + ": " + systemReason(errnum);
+        return -1;
     }
     struct stat info {};
-    if (::lstat(folder.c_str(), &info) < 0) {
+    if (::fstat(fd, &info) < 0) {
         error = "cannot look at the simulated port's folder " + folder + ": " + systemReason(errno);
-        return false;
+        ::close(fd);
+        return -1;
     }
     if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & 077) != 0) {
-        error = "the simulated port's folder " + folder +
-                " is not a private folder of this user (mode 0700); not using it";
+        error = notPrivate;
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool makePrivateFolder(const std::string& folder, std::string& error) {
+    const int fd = openPrivateFolder(folder, error);
+    if (fd < 0) {
         return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+// Holds SIGXFSZ back while it lives: growing the file beyond the process's
+// file size limit (ulimit -f) is then an error (EFBIG) instead of the end of
+// the program. A SIGXFSZ raised meanwhile is taken back; one that was
+// pending before is the program's own and stays. Keeps errno.
+class FileSizeSignalHeld {
+public:
+    FileSizeSignalHeld() {
+        sigemptyset(&m_signal);
+        sigaddset(&m_signal, SIGXFSZ);
+        ::pthread_sigmask(SIG_BLOCK, &m_signal, &m_before);
+        sigset_t pending;
+        ::sigpending(&pending);
+        m_pendingBefore = sigismember(&pending, SIGXFSZ) == 1;
+    }
+    ~FileSizeSignalHeld() {
+        const int errnum = errno;
+        sigset_t pending;
+        ::sigpending(&pending);
+        if (!m_pendingBefore && sigismember(&pending, SIGXFSZ) == 1) {
+            const timespec now{0, 0};
+            while (::sigtimedwait(&m_signal, nullptr, &now) < 0 && errno == EINTR) {
+            }
+        }
+        ::pthread_sigmask(SIG_SETMASK, &m_before, nullptr);
+        errno = errnum;
+    }
+    FileSizeSignalHeld(const FileSizeSignalHeld&) = delete;
+    FileSizeSignalHeld& operator=(const FileSizeSignalHeld&) = delete;
+
+private:
+    sigset_t m_signal{};
+    sigset_t m_before{};
+    bool m_pendingBefore = false;
+};
+
+// Whether `head` (the file's first bytes, zeros past its end) is `magic`
+// whole, or the start of it followed by zeros: a file made by another
+// process a moment ago, or one cut short inside its magic (and perhaps grown
+// back with zeros since). Anything else is somebody else's file.
+bool startsLike(const char (&head)[sizeof kMagic], const char (&magic)[sizeof kMagic]) {
+    std::size_t same = 0;
+    while (same < sizeof kMagic && head[same] == magic[same]) {
+        ++same;
+    }
+    for (std::size_t i = same; i < sizeof kMagic; ++i) {
+        if (head[i] != '\0') {
+            return false;
+        }
     }
     return true;
 }
 
 // Gives the file its 16 bytes with their blocks allocated, so that no later
-// use needs a block the filesystem may not have, and the magic if it is new.
-// Growing zero-fills and never changes what is there, so processes doing
-// this at once do no harm. Returns 0, or an errno; EILSEQ for a file that
-// is something else (wrong magic), left as it is.
+// use needs a block the filesystem may not have, and the magic if it lacks
+// it. A file that does not start as a port's file (see startsLike) is left
+// as it is, not even grown: EILSEQ. Growing zero-fills and never changes
+// what is there, so processes doing this at once do no harm. Returns 0, or
+// an errno.
 int prepareFile(int fd) {
+    const FileSizeSignalHeld held;
+    char head[sizeof kMagic] = {};
+    const ssize_t got = ::pread(fd, head, sizeof head, 0);
+    if (got < 0) {
+        return errno;
+    }
+    const bool earlier = std::memcmp(head, kEarlierMagic, sizeof kEarlierMagic) == 0;
+    if (!earlier && !startsLike(head, kMagic) && !startsLike(head, kEarlierMagic)) {
+        return EILSEQ;
+    }
     int result = 0;
     do {
         result = ::posix_fallocate(fd, 0, static_cast<off_t>(SimPort::kFileSize));
@@ -68,18 +158,8 @@ int prepareFile(int fd) {
     if (result != 0) {
         return result;
     }
-    char head[sizeof kMagic] = {};
-    const ssize_t got = ::pread(fd, head, sizeof head, 0);
-    if (got != static_cast<ssize_t>(sizeof head)) {
-        return got < 0 ? errno : EIO;
-    }
     if (std::memcmp(head, kMagic, sizeof kMagic) == 0) {
         return 0;
-    }
-    constexpr char kZero[sizeof kMagic] = {};
-    const bool earlier = std::memcmp(head, kEarlierMagic, sizeof kEarlierMagic) == 0;
-    if (!earlier && std::memcmp(head, kZero, sizeof kZero) != 0) {
-        return EILSEQ;
     }
     if (earlier) {
         const std::uint32_t dark = 0;
@@ -100,8 +180,10 @@ struct OpenedFile {
     std::uint64_t inode = 0;
 };
 
-bool openFile(std::uint16_t address, const std::string& path, OpenedFile& opened,
+// Opens (making them if need be) `folder` and the file of `address` in it.
+bool openFile(std::uint16_t address, const std::string& folder, OpenedFile& opened,
               std::string& error) {
+    const std::string path = simFilePath(folder, address);
     const auto fail = [&](const std::string& what, int errnum, int fd) {
         error =
             portLabel(address) + " (simulated): " + what + " " + path + ": " + systemReason(errnum);
@@ -110,8 +192,17 @@ bool openFile(std::uint16_t address, const std::string& path, OpenedFile& opened
         }
         return false;
     };
-    const int fd =
-        ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    const int folderFd = openPrivateFolder(folder, error);
+    if (folderFd < 0) {
+        error = portLabel(address) + " (simulated): " + error;
+        return false;
+    }
+    const std::string name = path.substr(folder.size() + 1);
+    const int fd = aboveStandardStreams(::openat(
+        folderFd, name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
+    const int openErrno = errno;
+    ::close(folderFd);
+    errno = openErrno;
     if (fd < 0) {
         return fail("cannot open", errno, -1);
     }
@@ -165,7 +256,7 @@ std::unique_ptr<SimPort> SimPort::open(std::uint16_t address, const std::string&
                                        std::string& error) {
     const std::string path = simFilePath(folder, address);
     OpenedFile opened;
-    if (!openFile(address, path, opened, error)) {
+    if (!openFile(address, folder, opened, error)) {
         return nullptr;
     }
     auto port =
@@ -216,8 +307,11 @@ int SimPort::apply(std::uint8_t data) const {
 }
 
 bool SimPort::write(std::uint8_t data, std::string& error) {
-    if (!inPlace(error) && !reopen(error)) {
-        return false;
+    if (!inPlace(error)) {
+        if (!reopen(error)) {
+            return false;
+        }
+        error.clear();  // made afresh: what the check found is mended
     }
     int errnum = apply(data);
     if (errnum == EFAULT) {
@@ -294,12 +388,8 @@ bool SimPort::inPlace(std::string& error, bool now) {
 }
 
 bool SimPort::reopen(std::string& error) {
-    if (!makePrivateFolder(m_folder, error)) {
-        error = portLabel(m_address) + " (simulated): " + error;
-        return false;
-    }
     OpenedFile opened;
-    if (!openFile(m_address, m_path, opened, error)) {
+    if (!openFile(m_address, m_folder, opened, error)) {
         return false;
     }
     ::munmap(m_mapping, kFileSize);

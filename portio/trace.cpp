@@ -34,8 +34,8 @@ std::uint64_t monotonicNow() {
 std::unique_ptr<Trace> Trace::open(const std::string& path, std::string& error) {
     // Non-blocking: a FIFO without a reader fails at once (ENXIO) instead of
     // waiting for one, and a full pipe refuses a line instead of waiting.
-    const int fd = ::open(path.c_str(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
+    const int fd = aboveStandardStreams(::open(
+        path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644));
     if (fd < 0) {
         const int errnum = errno;
         error = "the trace " + path + " (PORTIO_TRACE) cannot be opened: " + systemReason(errnum) +

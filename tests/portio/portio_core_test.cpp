@@ -485,6 +485,10 @@ TEST(SimPort, AFileThatIsNotASimulatedPortIsLeftAlone) {
     EXPECT_THAT(error, HasSubstr("port-888"));
     EXPECT_EQ(fileLines(runtime / "portio/port-888"),
               std::vector<std::string>{"something else entirely"});
+
+    runtime.write("portio/port-889", "hi");
+    EXPECT_EQ(SimPort::open(889, folder, error), nullptr);
+    EXPECT_EQ(std::filesystem::file_size(runtime / "portio/port-889"), 2u) << "not even grown";
 }
 
 TEST(SimFolder, RuntimeDirElseAPrivateTempFolderAndNeverAnOpenOne) {

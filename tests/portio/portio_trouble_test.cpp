@@ -210,6 +210,14 @@ TEST(SimFileTrouble, AFileCutShortWhileInUseKillsNobodyAndIsMadeWholeAgain) {
     std::uint8_t back = 0;
     EXPECT_TRUE(writer->read(back, error));
     EXPECT_EQ(back, 0x22);
+
+    // Cut inside its magic: still the port's own file, taken back whole by
+    // the next process that opens the port.
+    ASSERT_EQ(::truncate(writer->path().c_str(), 5), 0);
+    const auto later = SimPort::open(888, folder, error);
+    ASSERT_TRUE(later) << error;
+    EXPECT_TRUE(later->write(0x44, error)) << error;
+    EXPECT_EQ(stateOf(*reader).byte, 0x44);
 }
 
 // The folder removed, then the file replaced by another: within a check
@@ -248,6 +256,17 @@ TEST(SimFileTrouble, AWriterFollowsARemovedFolderAndAReplacedFile) {
     reader = SimPort::open(888, folder, error);
     ASSERT_TRUE(reader) << error;
     EXPECT_EQ(stateOf(*reader).byte, 0xA6);
+
+    // Through the library: a byte that landed in the port made afresh is a
+    // success, whatever the check found on the way.
+    PortIo io(simSettings(runtime));
+    io.out(888, 0x01);
+    ASSERT_EQ(io.lastError(), "");
+    std::filesystem::remove(writer->path());
+    afterAPeriod();
+    io.out(888, 0x02);
+    EXPECT_EQ(io.lastError(), "");
+    EXPECT_EQ(io.in(888), 0x02);
 }
 
 // Two writers on one port, as two threads and as two processes, a million
@@ -354,6 +373,85 @@ TEST(SimFileTrouble, AFullFilesystemIsAFailedWriteNeverASignal) {
     EXPECT_EQ(io.lastError(), "");
     EXPECT_EQ(io.in(888), 0xA5);
     ::umount2(runtime.path().c_str(), MNT_DETACH);
+}
+
+// Runs `command` under sh; its exit status and what it said.
+std::pair<int, std::string> run(const std::string& command) {
+    FILE* tool = ::popen(command.c_str(), "r");
+    if (tool == nullptr) {
+        return {-1, "no popen"};
+    }
+    std::string said;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, tool) != nullptr) {
+        said += buffer;
+    }
+    return {::pclose(tool), said};
+}
+
+// The process's file size limit at 0 (ulimit -f 0): growing the port's file
+// raises SIGXFSZ, which would end the program. A new port and one whose file
+// was cut short are failed writes with the reason, in this process and in
+// portio-out; no signal is left pending.
+TEST(SimFileTrouble, AFileSizeLimitIsAFailedWriteNeverASignal) {
+    TempFolder runtime;
+    std::string error;
+    const std::string folder = simFolder(runtime.path(), "", error);
+    const auto early = SimPort::open(999, folder, error);
+    ASSERT_TRUE(early) << error;
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit none = before;
+    none.rlim_cur = 0;
+
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &none), 0);
+    PortIo io(simSettings(runtime));
+    io.out(888, 0xA5);
+    const std::string newPort = io.lastError();
+    ASSERT_EQ(::truncate(early->path().c_str(), 0), 0);
+    const bool cutWritten = early->write(0x22, error);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &before), 0);
+
+    EXPECT_THAT(newPort, HasSubstr("port 888 (0x378) (simulated)"));
+    EXPECT_THAT(newPort, HasSubstr("File too large"));
+    EXPECT_FALSE(cutWritten) << "a byte that did not land is a failure";
+    EXPECT_THAT(error, HasSubstr("port 999 (0x3E7) (simulated): writing "));
+    EXPECT_THAT(error, HasSubstr("File too large"));
+    sigset_t pending;
+    ::sigpending(&pending);
+    EXPECT_EQ(sigismember(&pending, SIGXFSZ), 0);
+    EXPECT_TRUE(early->write(0x33, error)) << error;
+
+    const auto [status, said] =
+        run("ulimit -f 0; env PORTIO_BACKEND=sim XDG_RUNTIME_DIR=" + runtime.path() +
+            " " PORTIO_OUT_PATH " --port 777 1 2>&1");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
+    EXPECT_THAT(said, HasSubstr("File too large"));
+}
+
+// portio-out started with standard error closed, and with a link in the
+// port file's place: the library's files never become descriptor 2 (the
+// trace's complaint would go into the port's file), and --status says what
+// a write would find.
+TEST(SimFileTrouble, PortioOutSaysWhatAWriteFindsAndNeverWritesItsMessagesIntoAPort) {
+    TempFolder runtime;
+    ASSERT_EQ(::mkfifo((runtime / "unread").c_str(), 0600), 0);
+    const std::string tool = "env PORTIO_BACKEND=sim XDG_RUNTIME_DIR=" + runtime.path() +
+                             " PORTIO_TRACE=" + runtime / "unread" + " " PORTIO_OUT_PATH;
+    const auto written = run(tool + " 0x5A 2>&-");
+    EXPECT_EQ(written.first, 0) << written.second;
+    std::string error;
+    const std::string folder = simFolder(runtime.path(), "", error);
+    const auto port = SimPort::open(888, folder, error);
+    ASSERT_TRUE(port) << error;
+    EXPECT_EQ(stateOf(*port).byte, 0x5A);
+
+    ASSERT_EQ(::symlink(port->path().c_str(), (folder + "/port-889").c_str()), 0);
+    const auto status = run(tool + " --port 889 --status 2>&1");
+    EXPECT_TRUE(WIFEXITED(status.first) && WEXITSTATUS(status.first) == 1) << status.second;
+    EXPECT_THAT(status.second, HasSubstr("not reachable: port 889 (0x379) (simulated)"));
+    const auto write = run(tool + " --port 889 1 2>&1");
+    EXPECT_TRUE(WIFEXITED(write.first) && WEXITSTATUS(write.first) == 1) << write.second;
 }
 
 }  // namespace
