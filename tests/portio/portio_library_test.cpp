@@ -158,6 +158,9 @@ TEST_F(PortioLibrary, AFailedWriteReachesTheRunningLightWithThePortAndTheReason)
     EXPECT_THAT(window.reports[0], HasSubstr("no-such-parport0"));
     EXPECT_THAT(window.reports[0], HasSubstr("No such file or directory"));
     EXPECT_EQ(simulatedByte(), -1) << "never a quiet switch to the simulated port";
+    const auto traced = tracedWrites();
+    ASSERT_EQ(traced.size(), 1u) << "a failed write is traced too";
+    EXPECT_THAT(traced[0], ::testing::StartsWith("888 "));
 }
 
 }  // namespace

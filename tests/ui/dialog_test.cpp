@@ -123,11 +123,17 @@ TEST(AboutDialog, EveryTextIsWholeInItsBox) {
 TEST(AboutDialog, TwoClicksOnZorvikGiveOneDialog) {
     AboutRig rig;
     Dialog* first = rig.openAbout();
+    first->move(20, 30);  // where the user put it
+    const QPoint moved = first->pos();
+    QPushButton* cancel = rig.button(first, "CancelButton");
+    cancel->setFocus();
     QApplication::setActiveWindow(&rig.form.window);
     Dialog* second = rig.openAbout();
     EXPECT_EQ(first, second);
     EXPECT_EQ(aboutDialogs().size(), 1u);
     EXPECT_TRUE(second->isVisible());
+    EXPECT_EQ(second->pos(), moved) << "an open dialog is only brought forward";
+    EXPECT_EQ(second->focusWidget(), cancel);
 }
 
 TEST(AboutDialog, OkCancelAndTheCloseButtonAllDestroyTheWindowAndChangeNothing) {
