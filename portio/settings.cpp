@@ -305,8 +305,17 @@ char* readLine(char* text, int size, void* stream) {
         // inih takes "key: value" too; here a key and its value are "key = value" only.
         const auto split = view.find_first_of("=:");
         if (split != std::string_view::npos && view[split] == ':') {
-            reading.fail("\"" + std::string(view.substr(0, split)) +
-                         ":\" has a colon; write key = value");
+            const auto trimmed = [](std::string_view part) {
+                const auto first = part.find_first_not_of(" \t\r\n");
+                const auto last = part.find_last_not_of(" \t\r\n");
+                return first == std::string_view::npos
+                           ? std::string{}
+                           : std::string(part.substr(first, last - first + 1));
+            };
+            const std::string key = trimmed(view.substr(0, split));
+            const std::string value = trimmed(view.substr(split + 1));
+            reading.fail("\"" + key + " : " + value + "\" has a colon; write \"" + key + " = " +
+                         value + "\"");
         }
     }
     return text;

@@ -62,7 +62,8 @@ TEST(SettingsFile, EveryMalformedFileNamesTheFileTheLineAndWhatIsWrong) {
         {"[port 632]\nbackend = sim\n\n[port 888]\nchannel = 0\n", 5, "channel = 0"},
         // Nothing that inih would drop or take otherwise is let through.
         {"[port 888] backend = ola\n", 1, "\"backend = ola\" after the section's \"]\""},
-        {"[port 888]\nbackend : sim\n", 2, "\"backend :\" has a colon; write key = value"},
+        {"[port 888]\nbackend : sim\n", 2,
+         "\"backend : sim\" has a colon; write \"backend = sim\""},
         {"[port 888]\nbackend = sim\n\0\nlevel = 1\n"s, 3, "a NUL byte"},
         {"[port 888]\nback\0end = ola\nlevel = 1\n"s, 2, "a NUL byte in the line (column 5)"},
     };
