@@ -313,7 +313,13 @@ bool SimPort::write(std::uint8_t data, std::string& error) {
         }
         error.clear();  // made afresh: what the check found is mended
     }
-    int errnum = apply(data);
+    // Cut short, but not below the words' page: the kernel still reaches
+    // them (no EFAULT), yet readers find nothing there. Grown back first.
+    int errnum = m_cut ? prepareFile(m_fd) : 0;
+    m_cut = errnum != 0;
+    if (errnum == 0) {
+        errnum = apply(data);
+    }
     if (errnum == EFAULT) {
         // The file was cut short under the mapping: give it its size back
         // (the byte and count start again from 0) and write again.
@@ -383,6 +389,7 @@ bool SimPort::inPlace(std::string& error, bool now) {
         m_inPlace = false;
     } else {
         m_inPlace = true;
+        m_cut = info.st_size < static_cast<off_t>(kFileSize);
     }
     return m_inPlace;
 }

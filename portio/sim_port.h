@@ -26,7 +26,9 @@ namespace runlight::portio {
 // error, where the program's own load or store would get SIGBUS. So:
 // - the file's blocks are allocated (posix_fallocate) before it is used, so
 //   a full filesystem is an error at open, not a signal at the first write;
-// - a file cut short while in use is grown back and the write made again;
+// - a file cut short while in use is grown back and the write made again
+//   (cut inside its first page, where the kernel still reaches the words,
+//   it is grown back at the next look at the path);
 // - a file or folder removed or replaced is noticed by a writer within
 //   kCheckPeriodMs (one stat of the path, at most that often; between checks
 //   a write costs one read of the coarse monotonic clock more), and the port
@@ -102,6 +104,7 @@ private:
     std::uint64_t m_inode = 0;
     std::int64_t m_nextCheckMs = 0;  // coarse monotonic ms of the next look at the path
     bool m_inPlace = true;
+    bool m_cut = false;  // the last look found the file shorter than kFileSize
 };
 
 // The folder that holds the simulated ports: <runtimeDir>/portio when

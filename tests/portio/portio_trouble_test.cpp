@@ -211,8 +211,15 @@ TEST(SimFileTrouble, AFileCutShortWhileInUseKillsNobodyAndIsMadeWholeAgain) {
     EXPECT_TRUE(writer->read(back, error));
     EXPECT_EQ(back, 0x22);
 
-    // Cut inside its magic: still the port's own file, taken back whole by
-    // the next process that opens the port.
+    // Cut inside its magic: the words' page is still there, so no write
+    // fails; the writer grows it back at its next look at the path. It is
+    // still the port's own file, taken back by the next process that opens
+    // the port even before.
+    ASSERT_EQ(::truncate(writer->path().c_str(), 5), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(SimPort::kCheckPeriodMs + 30));
+    EXPECT_TRUE(writer->write(0x33, error)) << error;
+    EXPECT_EQ(std::filesystem::file_size(writer->path()), SimPort::kFileSize);
+    EXPECT_EQ(stateOf(*reader).byte, 0x33);
     ASSERT_EQ(::truncate(writer->path().c_str(), 5), 0);
     const auto later = SimPort::open(888, folder, error);
     ASSERT_TRUE(later) << error;
