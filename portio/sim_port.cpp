@@ -38,12 +38,12 @@ std::int64_t coarseNowMs() {
     return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-// Makes `folder` if missing, opens it and checks that it is a private folder
-// of ours. Returns its descriptor, or -1 with `error`. The port's file is
+// Makes `folder` if missing (and `make`), opens it and checks that it is a
+// private folder of ours. Returns its descriptor, or -1 with `error`. The port's file is
 // opened in the folder so checked (openat), so that a folder swapped in
 // between (in a runtime folder that others may write to) is never used.
-int openPrivateFolder(const std::string& folder, std::string& error) {
-    if (::mkdir(folder.c_str(), 0700) < 0 && errno != EEXIST) {
+int openPrivateFolder(const std::string& folder, bool make, std::string& error) {
+    if (make && ::mkdir(folder.c_str(), 0700) < 0 && errno != EEXIST) {
         error = "cannot make the simulated port's folder " + folder + ": " + systemReason(errno);
         return -1;
     }
@@ -74,7 +74,7 @@ int openPrivateFolder(const std::string& folder, std::string& error) {
 }
 
 bool makePrivateFolder(const std::string& folder, std::string& error) {
-    const int fd = openPrivateFolder(folder, error);
+    const int fd = openPrivateFolder(folder, true, error);
     if (fd < 0) {
         return false;
     }
@@ -180,8 +180,9 @@ struct OpenedFile {
     std::uint64_t inode = 0;
 };
 
-// Opens (making them if need be) `folder` and the file of `address` in it.
-bool openFile(std::uint16_t address, const std::string& folder, OpenedFile& opened,
+// Opens `folder` (made if missing when `makeFolder`) and the file of
+// `address` in it (made if missing).
+bool openFile(std::uint16_t address, const std::string& folder, bool makeFolder, OpenedFile& opened,
               std::string& error) {
     const std::string path = simFilePath(folder, address);
     const auto fail = [&](const std::string& what, int errnum, int fd) {
@@ -192,7 +193,7 @@ bool openFile(std::uint16_t address, const std::string& folder, OpenedFile& open
         }
         return false;
     };
-    const int folderFd = openPrivateFolder(folder, error);
+    const int folderFd = openPrivateFolder(folder, makeFolder, error);
     if (folderFd < 0) {
         error = portLabel(address) + " (simulated): " + error;
         return false;
@@ -256,7 +257,7 @@ std::unique_ptr<SimPort> SimPort::open(std::uint16_t address, const std::string&
                                        std::string& error) {
     const std::string path = simFilePath(folder, address);
     OpenedFile opened;
-    if (!openFile(address, folder, opened, error)) {
+    if (!openFile(address, folder, false, opened, error)) {
         return nullptr;
     }
     auto port =
@@ -396,7 +397,7 @@ bool SimPort::inPlace(std::string& error, bool now) {
 
 bool SimPort::reopen(std::string& error) {
     OpenedFile opened;
-    if (!openFile(m_address, m_folder, opened, error)) {
+    if (!openFile(m_address, m_folder, true, opened, error)) {
         return false;
     }
     ::munmap(m_mapping, kFileSize);
