@@ -76,8 +76,10 @@ struct SettingsFile {
     std::map<std::uint16_t, Section> ports;  // by address
 };
 
-// Reads and checks the file at `path`. A missing file is no error: no port
-// is set in it. Anything else that is wrong (unreadable, not INI, a section
+// Reads and checks the file at `path`, never waiting on it. A missing file
+// is no error: no port is set in it. Anything else that is wrong
+// (unreadable, not a regular file of at most 64 KiB, a link to nothing, a
+// NUL byte, not INI, text after a section's "]", "key: value", a section
 // that is not [port N] or comes twice, an unknown key, a key set twice, a
 // bad value) makes it return false with `error` naming the file, the line
 // and what is wrong: "/home/ann/.config/portio/portio.conf:3: ...".
