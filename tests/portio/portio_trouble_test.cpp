@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -371,6 +372,9 @@ TEST(SimFileTrouble, AFullFilesystemIsAFailedWriteNeverASignal) {
     const int status = ::pclose(tool);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
     EXPECT_THAT(said, HasSubstr("No space left on device"));
+    const std::string probe = "env PORTIO_BACKEND=sim XDG_RUNTIME_DIR=" + runtime.path() +
+                              " " PORTIO_OUT_PATH " --status >/dev/null 2>&1";
+    EXPECT_NE(std::system(probe.c_str()), 0) << "--status finds what a write finds";
 
     early.out(999, 0x02);
     EXPECT_EQ(early.lastError(), "") << "its blocks were allocated when it was made";
