@@ -36,14 +36,20 @@ std::string oladdress(std::uint16_t rpcPort);
 // The fix for olad not running, for messages: start it with "olad -f" or ...
 std::string startOladHint();
 
-// connect() to 127.0.0.1:`rpcPort`: an open socket descriptor, or -1 with
-// the system's reason ("Connection refused") in `reason`.
-int connectLoopback(std::uint16_t rpcPort, std::string& reason);
+// How long a connection to olad may take: an olad that is stopped or
+// swamped lets its queue of new connections fill, and connect() would then
+// wait for minutes.
+constexpr int kConnectMs = 1000;
+
+// connect() to 127.0.0.1:`rpcPort` within `timeoutMs`: an open (blocking)
+// socket descriptor, or -1 with the reason ("Connection refused") in `reason`.
+int connectLoopback(std::uint16_t rpcPort, std::string& reason, int timeoutMs = kConnectMs);
 
 class OlaConnection {
 public:
-    // Connects and sets up the client. Null with `error`: "cannot connect to
-    // olad on 127.0.0.1:9010: Connection refused; start it with ...".
+    // Connects (within kConnectMs) and sets up the client. Null with
+    // `error`: "cannot connect to olad on 127.0.0.1:9010: Connection refused;
+    // start it with ...".
     static std::unique_ptr<OlaConnection> connect(std::uint16_t rpcPort, std::string& error);
     ~OlaConnection();
     OlaConnection(const OlaConnection&) = delete;
