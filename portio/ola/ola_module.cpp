@@ -56,10 +56,13 @@ bool readOptions(std::uint16_t address, const PortioSettings& settings, OlaPortO
         into = static_cast<std::remove_reference_t<decltype(into)>>(parsed);
         return true;
     };
+    // keep-alive came after the others: a core (or a caller of the watch)
+    // that does not know it yet leaves the default.
+    const bool keepAliveGiven = settings.value(settings.context, "keep-alive") != nullptr;
     return number("universe", 0, 2147483647U, options.universe) &&
            number("channel", 1, 505, options.channel) && number("level", 1, 255, options.level) &&
            number("ola-port", 1, 65535, options.rpcPort) &&
-           number("keep-alive", 0, 10000, options.keepAliveMs);
+           (!keepAliveGiven || number("keep-alive", 0, 10000, options.keepAliveMs));
 }
 
 PortioBackend* openPort(std::uint16_t address, const PortioSettings* settings, PortioText error) {
