@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -66,8 +67,10 @@ struct E131Frame {
 
 class E131Capture {
 public:
-    // Starts reading at once. error() says why not.
-    E131Capture() {
+    // Starts reading at once; `seen` (may be empty) runs on the reading
+    // thread at each packet. error() says why not.
+    explicit E131Capture(std::function<void(const E131Frame&)> seen = {})
+        : m_seen(std::move(seen)) {
         m_socket = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_IP));
         const unsigned index = ::if_nametoindex("wire0");
         if (m_socket < 0 || index == 0) {
@@ -158,10 +161,14 @@ private:
         for (std::size_t slot = 0; slot < 512 && 126 + slot < length; ++slot) {
             frame.slots[slot] = payload[126 + slot];
         }
+        if (m_seen) {
+            m_seen(frame);
+        }
         const std::lock_guard lock(m_mutex);
         m_frames.push_back(frame);
     }
 
+    std::function<void(const E131Frame&)> m_seen;
     int m_socket = -1;
     std::string m_error;
     std::atomic<bool> m_stopping{false};
