@@ -56,7 +56,7 @@ int connectLoopback(std::uint16_t rpcPort, std::string& reason, int timeoutMs) {
     }
     if (error != 0) {
         reason = error == ETIMEDOUT ? "no answer within " + std::to_string(timeoutMs) +
-                                          " ms (olad stopped or swamped?)"
+                                          " ms (olad is stopped or swamped)"
                                     : std::strerror(error);
         ::close(fd);
         return -1;
@@ -65,9 +65,10 @@ int connectLoopback(std::uint16_t rpcPort, std::string& reason, int timeoutMs) {
     return fd;
 }
 
-std::unique_ptr<OlaConnection> OlaConnection::connect(std::uint16_t rpcPort, std::string& error) {
+std::unique_ptr<OlaConnection> OlaConnection::connect(std::uint16_t rpcPort, std::string& error,
+                                                      int timeoutMs) {
     std::string reason;
-    const int fd = connectLoopback(rpcPort, reason);
+    const int fd = connectLoopback(rpcPort, reason, timeoutMs);
     if (fd < 0) {
         error = "cannot connect to olad on " + oladdress(rpcPort) + ": " + reason + "; " +
                 startOladHint();

@@ -47,10 +47,11 @@ int connectLoopback(std::uint16_t rpcPort, std::string& reason, int timeoutMs = 
 
 class OlaConnection {
 public:
-    // Connects (within kConnectMs) and sets up the client. Null with
+    // Connects (within `timeoutMs`) and sets up the client. Null with
     // `error`: "cannot connect to olad on 127.0.0.1:9010: Connection refused;
     // start it with ...".
-    static std::unique_ptr<OlaConnection> connect(std::uint16_t rpcPort, std::string& error);
+    static std::unique_ptr<OlaConnection> connect(std::uint16_t rpcPort, std::string& error,
+                                                  int timeoutMs = kConnectMs);
     ~OlaConnection();
     OlaConnection(const OlaConnection&) = delete;
     OlaConnection& operator=(const OlaConnection&) = delete;

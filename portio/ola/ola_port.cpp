@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -58,6 +59,26 @@ std::string hex(std::uint8_t data) {
     std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned>(data));
     return byte;
 }
+
+std::string span(int ms) {
+    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
+// The olads (by RPC port) that did not answer lately: why, and when a port
+// last tried one. While olad is stopped, a program that goes on writing
+// must not wait a second at every write; it waits kRetryOpenMs at most once
+// every kRetryEveryMs, and its other writes fail at once.
+struct Unanswered {
+    std::chrono::steady_clock::time_point tried;
+    std::string reason;
+};
+std::mutex g_unansweredMutex;
+std::map<std::uint16_t, Unanswered> g_unanswered;
+
+void rememberUnanswered(std::uint16_t rpcPort, const std::string& reason) {
+    const std::lock_guard lock(g_unansweredMutex);
+    g_unanswered[rpcPort] = {std::chrono::steady_clock::now(), reason};
+}
 }  // namespace
 
 // The one owner of the connection. Everything but the shared block runs on
@@ -95,19 +116,19 @@ public:
     Sender& operator=(const Sender&) = delete;
 
     // Blocks until olad has said whether the universe has an output port, the
-    // connection failed, or `timeoutMs` passed. "" when it has one.
-    std::string awaitUniverse(int timeoutMs) {
+    // connection failed, or `deadline`. "" when it has one; false in
+    // `answered` when olad said nothing.
+    std::string awaitUniverse(Clock::time_point deadline, int budgetMs, bool& answered) {
         std::unique_lock lock(m_mutex);
-        const bool known = m_ready.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
-            return m_universeKnown || !m_failure.empty();
-        });
+        answered = m_ready.wait_until(lock, deadline,
+                                      [this] { return m_universeKnown || !m_failure.empty(); });
         if (!m_failure.empty()) {
             return m_failure;
         }
-        if (!known) {
+        if (!answered) {
             return "olad on " + oladdress(m_options.rpcPort) +
-                   " took the connection but did not answer within " +
-                   std::to_string(timeoutMs / 1000) + " s (it is stopped or swamped)";
+                   " took the connection but did not answer within " + span(budgetMs) +
+                   " (it is stopped or swamped)";
         }
         return m_universeProblem;
     }
@@ -225,10 +246,11 @@ private:
                 sendFrame(now);  // the last frame written, again
             }
             if (m_inFlight > 0 && now - m_waitingSince > std::chrono::milliseconds(kStallMs)) {
-                fail("olad is not taking frames (olad on " + oladdress(m_options.rpcPort) +
-                         " has taken none for " + std::to_string(kStallMs / 1000) +
-                         " s: it is stopped or swamped)",
-                     "the next write connects afresh");
+                const std::string stalled = "olad is not taking frames (olad on " +
+                                            oladdress(m_options.rpcPort) + " has taken none for " +
+                                            span(kStallMs) + ": it is stopped or swamped)";
+                rememberUnanswered(m_options.rpcPort, stalled);
+                fail(stalled, "the next write connects afresh");
                 return;
             }
             if (askRead) {
@@ -333,8 +355,24 @@ private:
 };
 
 std::unique_ptr<OlaPort> OlaPort::open(const OlaPortOptions& options, std::string& error) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    int budgetMs = kOpenMs;
+    {
+        const std::lock_guard lock(g_unansweredMutex);
+        if (const auto lately = g_unanswered.find(options.rpcPort); lately != g_unanswered.end()) {
+            if (start - lately->second.tried < std::chrono::milliseconds(kRetryEveryMs)) {
+                error = olaPortLabel(options) + ": " + lately->second.reason +
+                        "; tried again once every " + span(kRetryEveryMs);
+                return nullptr;
+            }
+            lately->second.tried = start;
+            budgetMs = kRetryOpenMs;
+        }
+    }
+    const auto deadline = start + std::chrono::milliseconds(budgetMs);
     // Never starts olad: that is the user's choice.
-    auto connection = OlaConnection::connect(options.rpcPort, error);
+    auto connection = OlaConnection::connect(options.rpcPort, error, budgetMs);
     if (!connection) {
         error = olaPortLabel(options) + ": " + error;
         return nullptr;
@@ -345,7 +383,14 @@ std::unique_ptr<OlaPort> OlaPort::open(const OlaPortOptions& options, std::strin
         return nullptr;
     }
     auto sender = std::make_unique<Sender>(options, std::move(connection), wakeFd);
-    error = sender->awaitUniverse(kStallMs);
+    bool answered = false;
+    error = sender->awaitUniverse(deadline, budgetMs, answered);
+    if (answered) {
+        const std::lock_guard lock(g_unansweredMutex);
+        g_unanswered.erase(options.rpcPort);
+    } else {
+        rememberUnanswered(options.rpcPort, error);
+    }
     if (!error.empty()) {
         error = olaPortLabel(options) + ": " + error;
         return nullptr;

@@ -70,11 +70,15 @@ public:
     static constexpr int kUniverseCheckMs = 3000;  // how often olad is asked about the universe
     static constexpr int kInFlight = 4;            // frames sent and not answered yet, at most
     static constexpr std::size_t kQueued = 64;     // frames written and not sent yet, at most
+    static constexpr int kOpenMs = 1000;           // connecting and olad's first answer, at most
+    // After olad did not answer: a new port tries it once every
+    // kRetryEveryMs, waiting kRetryOpenMs at most; other writes fail at once.
+    static constexpr int kRetryEveryMs = 1000;
+    static constexpr int kRetryOpenMs = 100;
 
-    // Connects to olad (within kConnectMs) and learns whether the universe
-    // has an output port (within kStallMs). Null with `error` naming the
-    // port, the universe, olad's address, the reason and the fix. Never
-    // starts olad.
+    // Connects to olad and learns whether the universe has an output port,
+    // within kOpenMs (see kRetryEveryMs). Null with `error` naming the port,
+    // the universe, olad's address, the reason and the fix. Never starts olad.
     static std::unique_ptr<OlaPort> open(const OlaPortOptions& options, std::string& error);
     ~OlaPort();
     OlaPort(const OlaPort&) = delete;
