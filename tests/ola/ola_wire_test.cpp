@@ -155,7 +155,8 @@ TEST_F(OlaWire, TheLastFrameGoesOutAgainWhileThePortIsHeldAndNothingAfterTheProg
     std::printf("wire: %d packets of 0xA5 from the write to the end, longest gap %.3f s\n", held,
                 std::chrono::duration<double>(longest).count());
     EXPECT_GE(held, 4);
-    EXPECT_LE(longest, 1100ms);
+    // The keep-alive comes every second; a receiver gives up after 2.5 s.
+    EXPECT_LT(longest, 1500ms);
 }
 
 TEST_F(OlaWire, KeepAliveZeroSendsOnlyWhatIsWritten) {
