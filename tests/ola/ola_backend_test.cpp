@@ -337,5 +337,23 @@ TEST_F(OlaBackend, AStoppedOladFailsAWriteAndNeverHoldsOne) {
     EXPECT_LT(unloaded, 2.0);
 }
 
+// A program that ends while olad is stopped: the last frames are waited for
+// a moment (kFlushMs), never until olad runs again.
+TEST_F(OlaBackend, LettingThePortGoWhileOladIsStoppedDoesNotHang) {
+    startOlad();
+    OlaTestClient client(m_olad.port());
+    ASSERT_TRUE(client.patchDummyTo(1)) << client.error();
+    ::setenv("PORTIO_OLA_UNIVERSE", "1", 1);
+    auto library = std::make_unique<PortLibrary>();
+    ASSERT_NO_THROW(library->out(888, 0xA5));
+    ASSERT_EQ(::kill(m_olad.pid(), SIGSTOP), 0);
+    ASSERT_NO_THROW(library->out(888, 0x5A));
+    const auto unloading = std::chrono::steady_clock::now();
+    library.reset();
+    const auto unloaded = std::chrono::steady_clock::now() - unloading;
+    ::kill(m_olad.pid(), SIGCONT);
+    EXPECT_LT(unloaded, std::chrono::seconds(2));
+}
+
 }  // namespace
 }  // namespace runlight
