@@ -10,10 +10,12 @@
 # network plugins on the machine's network interface. Here every plugin of
 # OLA 0.10 has a configuration file with "enabled = false" except the Dummy
 # plugin, which has no hardware and no network; the web server and DNS-SD
-# are off. With OLAD_E131_IP set (only inside a network namespace of the
-# test's own: wire_namespace.sh) the E1.31 (sACN) plugin is the one enabled
-# instead, on the interface with that address. The test that runs olad also asks it which plugins are enabled and
-# fails if any other is (a plugin this list does not know yet).
+# are off. With OLAD_E131_IP set the E1.31 (sACN) plugin is the one enabled
+# instead, on the interface with that address, and only in a network
+# namespace that wire_namespace.sh has set up: one with no interface but its
+# loopback and the veth pair. The test that runs olad also asks it which
+# plugins are enabled and fails if any other is (a plugin this list does not
+# know yet).
 #
 # olad refuses to run as root: as root it runs as the olad system user that
 # the ola package makes, through setpriv, which execs olad itself, so the
@@ -23,6 +25,10 @@ set -euo pipefail
 on=dummy
 if [ -n "${OLAD_E131_IP:-}" ]; then
   on=e131
+  if [ "$(ip -o link show | awk -F': ' '{print $2}' | sort | tr '\n' ' ')" != "lo olad0@wire0 wire0@olad0 " ]; then
+    echo "OLAD_E131_IP is set outside a wire test's own network namespace: not starting olad" >&2
+    exit 1
+  fi
 fi
 plugins=(artnet dmx4linux dummy e131 espnet ftdidmx gpio karate kinet milinst nanoleaf opendmx
   openpixelcontrol osc pathport renard sandnet shownet spi stageprofi uartdmx usbdmx
