@@ -4,9 +4,10 @@
 // a TCP socket to 127.0.0.1:port, OLA's own OlaClient on it and the
 // SelectServer that runs it. OLA's OlaClientWrapper does the same but only
 // for olad's default port and hides why a connection failed; this one takes
-// any port and keeps the system's reason. Used by portio-out --status (through
-// the module's probe), the lamp monitor, the tests and the benchmark. Not
-// thread-safe: everything but selectServer().Terminate() from one thread.
+// any port and keeps the system's reason. Used by a port's sender thread,
+// portio-out --status (through the module's probe), the lamp monitor, the
+// tests and the benchmark. Not thread-safe: everything but
+// selectServer().Terminate() from one thread at a time.
 
 #include <cstdint>
 #include <functional>

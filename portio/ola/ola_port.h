@@ -8,13 +8,14 @@
 // olad. The thread sends each frame as a request olad answers, with at most
 // kInFlight unanswered: a frame olad is not taking is never queued without
 // end (with kQueued waiting, the latest byte replaces the last unsent one),
-// and when olad has answered nothing for kStallMs the next write fails. OLA sends a frame
-// on its outputs only when a client sends one, and an sACN receiver takes
-// 2.5 s of silence for a lost source (Art-Net nodes 4 s): while nothing is
-// written the thread sends the last frame again every keepAliveMs. It also
-// asks olad about the universe at connecting and every kUniverseCheckMs, so
-// that a write to a universe no output port takes fails without a round
-// trip of its own. Closing waits (at most kFlushMs) until olad has answered
+// and when olad has answered nothing for kStallMs the next write fails.
+// OLA sends a frame on its outputs only when a client sends one, and an
+// sACN receiver takes 2.5 s of silence for a lost source (Art-Net nodes
+// 4 s): while nothing is written the thread sends the last frame again
+// every keepAliveMs. It also asks olad about the universe at connecting and
+// every kUniverseCheckMs (OLA's client hears of no patch change), so that a
+// write to a universe no output port takes fails without a round trip of
+// its own. Closing waits (at most kFlushMs) until olad has answered
 // every frame: olad (with epoll, its default) drops what arrives together
 // with a connection's close, and a program that writes and ends at once
 // (portio-out 0xFF) would light nothing.
