@@ -141,7 +141,7 @@ TEST_F(OlaWire, TheLastFrameGoesOutAgainWhileThePortIsHeldAndNothingAfterTheProg
     int held = 0;
     auto longest = Clock::duration::zero();
     for (auto frame = first; frame != frames.end(); ++frame) {
-        if (frame->at > ended + 100ms) {
+        if (frame->at > ended + 500ms) {  // the capture's own delay aside
             ADD_FAILURE() << "a packet " << std::chrono::duration<double>(frame->at - ended).count()
                           << " s after the program ended";
             break;
@@ -163,11 +163,11 @@ TEST_F(OlaWire, KeepAliveZeroSendsOnlyWhatIsWritten) {
     patch(1);
     ::setenv("PORTIO_OLA_UNIVERSE", "1", 1);
     ::setenv("PORTIO_OLA_KEEPALIVE", "0", 1);
-    const auto started = Clock::now();
     runHolder("0xA5", 2500);
     const auto frames = m_capture.frames(1);
     ASSERT_FALSE(frames.empty());
-    EXPECT_LT(frames.back().at - started, 1000ms) << "a frame long after the write";
+    // A keep-alive would come 1 s after the write.
+    EXPECT_LT(frames.back().at - frames.front().at, 900ms) << frames.size() << " packets";
 }
 
 }  // namespace
