@@ -36,6 +36,9 @@
 //   of olad. Only the running light is measured, on the machine as it is:
 //   the floor and the loaded pass are the simulated port's, so --ola leaves
 //   them out (and refuses a --busy above 0).
+// --ola-wire: --ola with olad's E1.31 output on a veth pair in a network
+//   namespace of the run's own (root), the steps read off the wire
+//   (step_timing_wire.h).
 
 #include <signal.h>
 #include <sys/prctl.h>
@@ -78,6 +81,7 @@
 #include "timing_stats.h"
 #ifdef STEP_TIMING_OLA
 #include "olad_sandbox.h"
+#include "step_timing_wire.h"
 #include "universe_watcher.h"
 #endif
 
@@ -174,6 +178,7 @@ struct Options {
     int busy = 2;           // spinning processes beside the second pass; 0: no second pass
     int slices = 4;         // turns of the light and the floor at each period
     bool ola = false;       // the running light over OLA only: no floor, no second pass
+    bool wire = false;      // --ola-wire
 };
 
 Options optionsFrom(int argc, char** argv) {
@@ -200,8 +205,9 @@ Options optionsFrom(int argc, char** argv) {
             }
             continue;
         }
-        if (std::string(argv[i]) == "--ola") {
+        if (std::string(argv[i]) == "--ola" || std::string(argv[i]) == "--ola-wire") {
             options.ola = true;
+            options.wire = std::string(argv[i]) == "--ola-wire";
             continue;
         }
         Request request;
@@ -587,11 +593,12 @@ void printScriptLines(const char* pass, const std::vector<Pair>& pairs, bool wit
 
 // --ola: the running light alone, as the watching client saw its steps.
 void printOlaPass(const std::vector<Pair>& pairs, const std::string& loadBefore,
-                  const std::string& loadAfter) {
+                  const std::string& loadAfter, bool wire) {
     std::printf(
-        "Step timing: the running light (main window offscreen) over OLA (olad, Dummy output, "
-        "steps as a second client sees them), trace on; %d cores; load average %s before, %s "
-        "after\n\n",
+        "Step timing: the running light (main window offscreen) over OLA (olad, %s), trace on; "
+        "%d cores; load average %s before, %s after\n\n",
+        wire ? "E1.31 output, steps as the packets on the wire show them"
+             : "Dummy output, steps as a second client sees them",
         QThread::idealThreadCount(), loadBefore.c_str(), loadAfter.c_str());
     std::printf("%9s %6s %9s %8s %8s %8s %8s %5s %7s %7s %8s\n", "period ms", "steps", "median ms",
                 "p5 ms", "p95 ms", "p99 ms", "max ms", "late", "CPU %", "wakes", "RSS MiB");
@@ -662,22 +669,27 @@ int main(int argc, char** argv) {
 #ifdef STEP_TIMING_OLA
     std::unique_ptr<runlight::testing::OladSandbox> olad;
     std::unique_ptr<runlight::portio::ola_backend::UniverseWatcher> watcher;
+    std::unique_ptr<runlight::bench::OlaWire> wire;
+    if (const auto entered = options.wire ? runlight::bench::OlaWire::enterNamespace() : "";
+        !entered.empty()) {
+        fail("--ola-wire: " + entered);
+    }
     if (options.ola) {
         olad = std::make_unique<runlight::testing::OladSandbox>();
-        const std::string problem = olad->start();
+        const std::string problem =
+            olad->start(options.wire ? runlight::bench::OlaWire::oladAddress() : "");
         g_oladPid = olad->pid();
         if (!problem.empty()) {
             fail("olad: " + problem);
         }
         runlight::testing::OlaTestClient client(olad->port());
-        if (!client.patchDummyTo(1)) {
+        if (!client.patchTo(1, options.wire ? ola::OLA_PLUGIN_E131 : ola::OLA_PLUGIN_DUMMY)) {
             fail("olad: " + client.error());
         }
         ola = std::make_unique<OlaSide>();
         ola->oladPid = olad->pid();
         auto* side = ola.get();
-        watcher = std::make_unique<runlight::portio::ola_backend::UniverseWatcher>(
-            olad->port(), 1, 1, [] {},
+        const auto seen =
             [side](const runlight::portio::ola_backend::UniverseWatcher::Channels& channels,
                    runlight::portio::ola_backend::UniverseWatcher::Clock::time_point at) {
                 int byte = 0;
@@ -693,8 +705,15 @@ int main(int argc, char** argv) {
                     }
                 }
                 side->watcherCpuSeconds = threadCpuSeconds();
-            });
-        if (!watcher->waitFor([](const auto& now) { return now.connected; }, 5000)) {
+            };
+        if (options.wire) {
+            wire = std::make_unique<runlight::bench::OlaWire>(seen);
+            if (!wire->error().empty()) {
+                fail("--ola-wire: " + wire->error());
+            }
+        } else if (watcher = std::make_unique<runlight::portio::ola_backend::UniverseWatcher>(
+                       olad->port(), 1, 1, [] {}, seen);
+                   !watcher->waitFor([](const auto& now) { return now.connected; }, 5000)) {
             fail("the watching client could not register with olad");
         }
         qputenv("PORTIO_BACKEND", "ola");
@@ -795,11 +814,14 @@ int main(int argc, char** argv) {
     }
 
     if (ola) {
-        printOlaPass(quiet, quietBefore, quietAfter);
+        printOlaPass(quiet, quietBefore, quietAfter, options.wire);
         const bool ok = inOrder(quiet);
         printOlaTargets(quiet);
         std::printf("\n");
         printScriptLines("ola", quiet, false);
+#ifdef STEP_TIMING_OLA
+        std::printf("%s", wire ? (wire->figures() + "\n").c_str() : "");
+#endif
         std::fflush(stdout);
         runlight::dynlib::close(library);
         return ok ? 0 : 1;

@@ -69,11 +69,13 @@ constexpr SettingKey kKeys[] = {
     {"device", "PORTIO_DEVICE", "", nullptr, &checkText},  // parport: /dev/parportN
     {"trace", "PORTIO_TRACE", "", nullptr, &checkText},
     // OLA (libportio-ola.so.1): DMX universe, first of the eight channels,
-    // on level of a set bit, and olad's RPC port on this machine.
+    // on level of a set bit, olad's RPC port on this machine, and how often
+    // the last frame goes out again while nothing is written (ms, 0 = never).
     {"universe", "PORTIO_OLA_UNIVERSE", "ola", "1", &checkRange<0, 2147483647>},
     {"channel", "PORTIO_OLA_CHANNEL", "ola", "1", &checkRange<1, 505>},
     {"level", "PORTIO_OLA_LEVEL", "ola", "255", &checkRange<1, 255>},
     {"ola-port", "PORTIO_OLA_PORT", "ola", "9010", &checkRange<1, 65535>},
+    {"keep-alive", "PORTIO_OLA_KEEPALIVE", "ola", "1000", &checkRange<0, 10000>},
     // GPIO (libportio-gpio.so.1): the chip by name, path or label; its eight
     // lines in lamp order, lamp 1 (D7) first; whether a line's low level
     // switches its lamp on. Chip and lines have no default: the wrong pins

@@ -23,7 +23,8 @@ packages=(
 # them those tests are skipped. (The kernel and a static busybox are fetched
 # by the tests themselves, never installed.)
 # --ola: also OLA, for the OLA back end (libola-dev; the build leaves the
-# module out without it) and its tests and benchmark (the daemon, ola). The
+# module out without it) and its tests and benchmark (the daemon, ola; ip from
+# iproute2 builds the wire tests' network namespace). The
 # test command and the package command ask for these. Installing ola does not
 # start its daemon.
 everything=1
@@ -31,7 +32,7 @@ while [ $# -gt 0 ]; do
   case $1 in
     --run) everything=0 ;;
     --vm) packages+=(qemu-system-x86 cpio make xz-utils linux-headers-amd64 linux-source-6.1) ;;
-    --ola) packages+=(ola libola-dev) ;;
+    --ola) packages+=(ola libola-dev iproute2) ;;
     *) break ;;
   esac
   shift

@@ -1,7 +1,9 @@
 #include "ola_connection.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -25,8 +27,8 @@ std::string startOladHint() {
     return "start it with \"olad -f\" or \"sudo systemctl start olad\"";
 }
 
-int connectLoopback(std::uint16_t rpcPort, std::string& reason) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int connectLoopback(std::uint16_t rpcPort, std::string& reason, int timeoutMs) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         reason = std::strerror(errno);
         return -1;
@@ -35,17 +37,38 @@ int connectLoopback(std::uint16_t rpcPort, std::string& reason) {
     address.sin_family = AF_INET;
     address.sin_port = htons(rpcPort);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int error = 0;
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        reason = std::strerror(errno);
+        error = errno;
+        if (error == EINPROGRESS) {
+            pollfd wait{fd, POLLOUT, 0};
+            int ready = 0;
+            do {
+                ready = ::poll(&wait, 1, timeoutMs);
+            } while (ready < 0 && errno == EINTR);
+            socklen_t size = sizeof error;
+            if (ready == 0) {
+                error = ETIMEDOUT;
+            } else if (ready < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+                error = errno;
+            }
+        }
+    }
+    if (error != 0) {
+        reason = error == ETIMEDOUT ? "no answer within " + std::to_string(timeoutMs) +
+                                          " ms (olad is stopped or swamped)"
+                                    : std::strerror(error);
         ::close(fd);
         return -1;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);  // OLA's client expects blocking
     return fd;
 }
 
-std::unique_ptr<OlaConnection> OlaConnection::connect(std::uint16_t rpcPort, std::string& error) {
+std::unique_ptr<OlaConnection> OlaConnection::connect(std::uint16_t rpcPort, std::string& error,
+                                                      int timeoutMs) {
     std::string reason;
-    const int fd = connectLoopback(rpcPort, reason);
+    const int fd = connectLoopback(rpcPort, reason, timeoutMs);
     if (fd < 0) {
         error = "cannot connect to olad on " + oladdress(rpcPort) + ": " + reason + "; " +
                 startOladHint();

@@ -4,9 +4,10 @@
 // a TCP socket to 127.0.0.1:port, OLA's own OlaClient on it and the
 // SelectServer that runs it. OLA's OlaClientWrapper does the same but only
 // for olad's default port and hides why a connection failed; this one takes
-// any port and keeps the system's reason. Used by portio-out --status (through
-// the module's probe), the lamp monitor, the tests and the benchmark. Not
-// thread-safe: everything but selectServer().Terminate() from one thread.
+// any port and keeps the system's reason. Used by a port's sender thread,
+// portio-out --status (through the module's probe), the lamp monitor, the
+// tests and the benchmark. Not thread-safe: everything but
+// selectServer().Terminate() from one thread at a time.
 
 #include <cstdint>
 #include <functional>
@@ -36,15 +37,22 @@ std::string oladdress(std::uint16_t rpcPort);
 // The fix for olad not running, for messages: start it with "olad -f" or ...
 std::string startOladHint();
 
-// connect() to 127.0.0.1:`rpcPort`: an open socket descriptor, or -1 with
-// the system's reason ("Connection refused") in `reason`.
-int connectLoopback(std::uint16_t rpcPort, std::string& reason);
+// How long a connection to olad may take: an olad that is stopped or
+// swamped lets its queue of new connections fill, and connect() would then
+// wait for minutes.
+constexpr int kConnectMs = 1000;
+
+// connect() to 127.0.0.1:`rpcPort` within `timeoutMs`: an open (blocking)
+// socket descriptor, or -1 with the reason ("Connection refused") in `reason`.
+int connectLoopback(std::uint16_t rpcPort, std::string& reason, int timeoutMs = kConnectMs);
 
 class OlaConnection {
 public:
-    // Connects and sets up the client. Null with `error`: "cannot connect to
-    // olad on 127.0.0.1:9010: Connection refused; start it with ...".
-    static std::unique_ptr<OlaConnection> connect(std::uint16_t rpcPort, std::string& error);
+    // Connects (within `timeoutMs`) and sets up the client. Null with
+    // `error`: "cannot connect to olad on 127.0.0.1:9010: Connection refused;
+    // start it with ...".
+    static std::unique_ptr<OlaConnection> connect(std::uint16_t rpcPort, std::string& error,
+                                                  int timeoutMs = kConnectMs);
     ~OlaConnection();
     OlaConnection(const OlaConnection&) = delete;
     OlaConnection& operator=(const OlaConnection&) = delete;

@@ -31,6 +31,7 @@ using runlight::portio::ola_backend::OlaConnection;
 using runlight::portio::ola_backend::OlaPort;
 using runlight::portio::ola_backend::olaPortLabel;
 using runlight::portio::ola_backend::OlaPortOptions;
+using runlight::portio::ola_backend::universeProblem;
 
 void give(PortioText text, const std::string& value) {
     text.assign(text.context, value.c_str());
@@ -55,9 +56,13 @@ bool readOptions(std::uint16_t address, const PortioSettings& settings, OlaPortO
         into = static_cast<std::remove_reference_t<decltype(into)>>(parsed);
         return true;
     };
+    // keep-alive came after the others: a core (or a caller of the watch)
+    // that does not know it yet leaves the default.
+    const bool keepAliveGiven = settings.value(settings.context, "keep-alive") != nullptr;
     return number("universe", 0, 2147483647U, options.universe) &&
            number("channel", 1, 505, options.channel) && number("level", 1, 255, options.level) &&
-           number("ola-port", 1, 65535, options.rpcPort);
+           number("ola-port", 1, 65535, options.rpcPort) &&
+           (!keepAliveGiven || number("keep-alive", 0, 10000, options.keepAliveMs));
 }
 
 PortioBackend* openPort(std::uint16_t address, const PortioSettings* settings, PortioText error) {
@@ -100,18 +105,15 @@ void closePort(PortioBackend* backend) {
 // olad's answer to FetchUniverseInfo.
 struct UniverseAnswer {
     bool answered = false;
-    bool exists = false;
-    std::string name;
-    unsigned outputPorts = 0;
-    bool ltp = false;
+    runlight::portio::ola_backend::UniverseInfo info;
 
     void take(const ola::client::Result& result, const ola::client::OlaUniverse& universe) {
         answered = true;
-        exists = result.Success();
-        if (exists) {
-            name = universe.Name();
-            outputPorts = universe.OutputPortCount();
-            ltp = universe.MergeMode() == ola::client::OlaUniverse::MERGE_LTP;
+        info.exists = result.Success();
+        if (info.exists) {
+            info.name = universe.Name();
+            info.outputPorts = universe.OutputPortCount();
+            info.ltp = universe.MergeMode() == ola::client::OlaUniverse::MERGE_LTP;
         }
     }
 };
@@ -142,24 +144,22 @@ int probePort(std::uint16_t address, const PortioSettings* settings, PortioText 
     const std::string channels = "channels " + std::to_string(options.channel) + ".." +
                                  std::to_string(options.channel + 7) + " at level " +
                                  std::to_string(options.level);
-    const std::string patch =
-        "patch an output port to it: \"ola_dev_info\" lists devices and ports, then "
-        "\"ola_patch -d DEVICE -p PORT -u " +
-        std::to_string(options.universe) + "\" (or olad's web page, http://localhost:9090)";
-    if (!answer.exists || answer.outputPorts == 0) {
-        give(report, label + ": olad answers on " + where + ", but universe " +
-                         std::to_string(options.universe) +
-                         (answer.exists ? " has no output port" : " does not exist") +
-                         ", so nothing reaches a lamp; " + patch);
+    const auto& info = answer.info;
+    if (const std::string problem = universeProblem(options, info); !problem.empty()) {
+        give(report, label + ": " + problem);
         return 0;
     }
     give(report, label + ": olad answers on " + where + "; universe " +
-                     std::to_string(options.universe) + " (\"" + answer.name + "\") has " +
-                     std::to_string(answer.outputPorts) + " output port" +
-                     (answer.outputPorts == 1 ? "" : "s") + "; " + channels +
-                     (answer.ltp ? "; merge mode LTP: this port's frame also sets the other "
-                                   "channels of the universe to 0"
-                                 : "") +
+                     std::to_string(options.universe) + " (\"" + info.name + "\") has " +
+                     std::to_string(info.outputPorts) + " output port" +
+                     (info.outputPorts == 1 ? "" : "s") + "; " + channels +
+                     (info.ltp ? "; merge mode LTP: this port's frame also sets the other "
+                                 "channels of the universe to 0"
+                               : "") +
+                     (options.keepAliveMs > 0
+                          ? "; keep-alive: the last frame again after " +
+                                std::to_string(options.keepAliveMs) + " ms without one"
+                          : "; keep-alive off: olad sends a frame only when this port writes one") +
                      // Where the user picks the speed for this output: the
                      // medium's own floor.
                      "; speed: a DMX line carries a whole frame in about 23 ms (at most about "

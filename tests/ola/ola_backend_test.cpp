@@ -14,11 +14,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "ola_port.h"
 #include "olad_sandbox.h"
 #include "port_library.h"
 #include "port_sink.h"
@@ -28,6 +30,7 @@ namespace runlight {
 namespace {
 
 using portio::ola_backend::UniverseWatcher;
+using OlaPortLimits = portio::ola_backend::OlaPort;
 using ::testing::HasSubstr;
 using testing::OladSandbox;
 using testing::OlaTestClient;
@@ -237,6 +240,8 @@ TEST_F(OlaBackend, StatusSaysWhatChoseOlaAndWhetherTheUniverseReachesAnOutput) {
     EXPECT_THAT(text, HasSubstr("universe = 5 (from " + file + ":3; PORTIO_OLA_UNIVERSE"));
     EXPECT_THAT(
         text, HasSubstr("ola-port = " + std::to_string(m_olad.port()) + " (from PORTIO_OLA_PORT"));
+    EXPECT_THAT(text,
+                HasSubstr("keep-alive = 1000 (from default; PORTIO_OLA_KEEPALIVE overrides)"));
     EXPECT_THAT(text, HasSubstr("cannot connect to olad on " + where + ": Connection refused"));
 
     startOlad();
@@ -254,6 +259,100 @@ TEST_F(OlaBackend, StatusSaysWhatChoseOlaAndWhetherTheUniverseReachesAnOutput) {
         HasSubstr("reachable: yes, port 888 (0x378), OLA universe 5: olad answers on " + where +
                   "; universe 5 (\"Universe 5\") has 1 output port; "
                   "channels 9..16 at level 255; merge mode LTP"));
+}
+
+// The same words as --status: at the first write, and after the universe
+// loses its output while the port is held (olad is asked every few seconds).
+TEST_F(OlaBackend, AWriteToAUniverseThatReachesNoOutputFails) {
+    startOlad();
+    ::setenv("PORTIO_OLA_UNIVERSE", "2", 1);
+    const std::string where = "127.0.0.1:" + std::to_string(m_olad.port());
+    PortLibrary library;
+    try {
+        library.out(888, 0x5A);
+        ADD_FAILURE() << "a write to a universe without output succeeded";
+    } catch (const PortError& error) {
+        EXPECT_THAT(error.what(),
+                    HasSubstr("port 888 (0x378), OLA universe 2: olad answers on " + where +
+                              ", but universe 2 does not exist, so nothing "
+                              "reaches a lamp; patch an output port to it"));
+    }
+
+    OlaTestClient client(m_olad.port());
+    ASSERT_TRUE(client.patchDummyTo(2)) << client.error();
+    ASSERT_NO_THROW(library.out(888, 0x5A));
+    ASSERT_TRUE(client.patchDummyTo(6)) << client.error();  // universe 2 loses its output
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(OlaPortLimits::kUniverseCheckMs + 3000);
+    std::string failure;
+    while (failure.empty() && std::chrono::steady_clock::now() < deadline) {
+        try {
+            library.out(888, 0x5A);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        } catch (const PortError& error) {
+            failure = error.what();
+        }
+    }
+    EXPECT_THAT(failure, HasSubstr("universe 2 has no output port, so nothing reaches a lamp"));
+}
+
+// olad stopped (SIGSTOP) under 2 ms steps: no write waits for it, a write
+// fails once it has taken nothing for a second, and letting the port go
+// does not hang either.
+TEST_F(OlaBackend, AStoppedOladFailsAWriteAndNeverHoldsOne) {
+    startOlad();
+    OlaTestClient client(m_olad.port());
+    ASSERT_TRUE(client.patchDummyTo(1)) << client.error();
+    ::setenv("PORTIO_OLA_UNIVERSE", "1", 1);
+    auto library = std::make_unique<PortLibrary>();
+    ASSERT_NO_THROW(library->out(888, 0xA5));
+    ASSERT_EQ(::kill(m_olad.pid(), SIGSTOP), 0);
+    using Clock = std::chrono::steady_clock;
+    const auto stopped = Clock::now();
+    auto longest = Clock::duration::zero();
+    std::string failure;
+    std::uint8_t byte = 0;
+    while (failure.empty() && Clock::now() - stopped < std::chrono::seconds(20)) {
+        const auto before = Clock::now();
+        try {
+            library->out(888, byte++);
+        } catch (const PortError& error) {
+            failure = error.what();
+        }
+        longest = std::max(longest, Clock::now() - before);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    const double failedAfter = std::chrono::duration<double>(Clock::now() - stopped).count();
+    const auto unloading = Clock::now();
+    library.reset();
+    const double unloaded = std::chrono::duration<double>(Clock::now() - unloading).count();
+    ::kill(m_olad.pid(), SIGCONT);
+    std::printf(
+        "olad stopped: the write failed after %.2f s; longest write %.3f ms; unloading "
+        "took %.3f s\n",
+        failedAfter, std::chrono::duration<double, std::milli>(longest).count(), unloaded);
+    EXPECT_THAT(failure, HasSubstr("port 888 (0x378), OLA universe 1: olad is not taking frames"));
+    // A write that waited on olad's socket would wait until it runs again.
+    EXPECT_LT(longest, std::chrono::seconds(2));
+    EXPECT_LT(unloaded, 2.0);
+}
+
+// A program that ends while olad is stopped: the last frames are waited for
+// a moment (kFlushMs), never until olad runs again.
+TEST_F(OlaBackend, LettingThePortGoWhileOladIsStoppedDoesNotHang) {
+    startOlad();
+    OlaTestClient client(m_olad.port());
+    ASSERT_TRUE(client.patchDummyTo(1)) << client.error();
+    ::setenv("PORTIO_OLA_UNIVERSE", "1", 1);
+    auto library = std::make_unique<PortLibrary>();
+    ASSERT_NO_THROW(library->out(888, 0xA5));
+    ASSERT_EQ(::kill(m_olad.pid(), SIGSTOP), 0);
+    ASSERT_NO_THROW(library->out(888, 0x5A));
+    const auto unloading = std::chrono::steady_clock::now();
+    library.reset();
+    const auto unloaded = std::chrono::steady_clock::now() - unloading;
+    ::kill(m_olad.pid(), SIGCONT);
+    EXPECT_LT(unloaded, std::chrono::seconds(2));
 }
 
 }  // namespace

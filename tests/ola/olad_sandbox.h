@@ -70,8 +70,8 @@ public:
     bool connected() const { return m_connection != nullptr; }
     const std::string& error() const { return m_error; }
 
-    // Names of the enabled plugins other than Dummy ("" when olad did not answer).
-    std::vector<std::string> otherEnabledPlugins() {
+    // Names of the enabled plugins other than `allowed` ("" when olad did not answer).
+    std::vector<std::string> otherEnabledPlugins(ola::ola_plugin_id allowed) {
         Answer<std::vector<ola::client::OlaPlugin>> plugins;
         m_connection->client().FetchPluginList(
             ola::NewSingleCallback(&plugins, &Answer<std::vector<ola::client::OlaPlugin>>::take));
@@ -80,7 +80,7 @@ public:
             return {""};
         }
         for (const auto& plugin : plugins.value) {
-            if (plugin.Id() == ola::OLA_PLUGIN_DUMMY) {
+            if (plugin.Id() == static_cast<int>(allowed)) {
                 continue;
             }
             Answer<ola::client::PluginState> state;
@@ -96,13 +96,15 @@ public:
 
     // Patches the Dummy device's output port to `universe` (moving it from
     // any other). False with the reason in error().
-    bool patchDummyTo(unsigned universe) {
+    bool patchDummyTo(unsigned universe) { return patchTo(universe, ola::OLA_PLUGIN_DUMMY); }
+
+    // Patches the first output port of `plugin`'s first device to `universe`.
+    bool patchTo(unsigned universe, ola::ola_plugin_id plugin) {
         for (int attempt = 0; attempt < 50; ++attempt) {  // the device comes up after the RPC port
             Answer<std::vector<ola::client::OlaDevice>> devices;
             m_connection->client().FetchDeviceInfo(
-                ola::OLA_PLUGIN_DUMMY,
-                ola::NewSingleCallback(&devices,
-                                       &Answer<std::vector<ola::client::OlaDevice>>::take));
+                plugin, ola::NewSingleCallback(&devices,
+                                               &Answer<std::vector<ola::client::OlaDevice>>::take));
             if (run(devices) && !devices.value.empty() &&
                 !devices.value.front().OutputPorts().empty()) {
                 const auto& device = devices.value.front();
@@ -117,7 +119,7 @@ public:
             }
             ::usleep(100000);
         }
-        m_error = "olad has no Dummy device with an output port";
+        m_error = "olad has no device of plugin " + std::to_string(plugin) + " with an output port";
         return false;
     }
 
@@ -195,10 +197,13 @@ public:
     std::uint16_t port() const { return m_port; }
     pid_t pid() const { return m_pid; }
 
-    // Starts olad and checks that no plugin but Dummy is enabled. Returns
-    // "" or why not; 77 from the script (olad not installed) gives "skip: ...".
-    std::string start() {
-        const std::string command = std::string(OLAD_SANDBOX_SCRIPT) + " start " + m_folder.path() +
+    // Starts olad and checks that no plugin but Dummy (with `e131Ip`: but
+    // E1.31, on the interface with that address) is enabled. Returns "" or
+    // why not; 77 from the script (olad not installed) gives "skip: ...".
+    std::string start(const std::string& e131Ip = "") {
+        m_plugin = e131Ip.empty() ? ola::OLA_PLUGIN_DUMMY : ola::OLA_PLUGIN_E131;
+        const std::string command = (e131Ip.empty() ? "" : "OLAD_E131_IP=" + e131Ip + " ") +
+                                    std::string(OLAD_SANDBOX_SCRIPT) + " start " + m_folder.path() +
                                     "/olad " + std::to_string(m_port) + " 2>&1";
         FILE* script = ::popen(command.c_str(), "r");
         std::string output;
@@ -218,14 +223,16 @@ public:
         if (!client.connected()) {
             return "olad does not answer: " + client.error();
         }
-        const auto others = client.otherEnabledPlugins();
+        const auto others = client.otherEnabledPlugins(m_plugin);
         if (!others.empty()) {
             stop();
             std::string names;
             for (const auto& name : others) {
                 names += " \"" + name + "\"";
             }
-            return "plugins other than Dummy are enabled (add them to olad_sandbox.sh):" + names;
+            return "plugins other than the one under test are enabled (add them to "
+                   "olad_sandbox.sh):" +
+                   names;
         }
         return "";
     }
@@ -249,6 +256,7 @@ private:
     TempFolder m_folder;
     std::uint16_t m_port;
     pid_t m_pid = -1;
+    ola::ola_plugin_id m_plugin = ola::OLA_PLUGIN_DUMMY;
 };
 
 }  // namespace runlight::testing

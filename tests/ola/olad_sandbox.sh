@@ -10,15 +10,27 @@
 # network plugins on the machine's network interface. Here every plugin of
 # OLA 0.10 has a configuration file with "enabled = false" except the Dummy
 # plugin, which has no hardware and no network; the web server and DNS-SD
-# are off. The test that runs olad also asks it which plugins are enabled and
-# fails if any other is (a plugin this list does not know yet).
+# are off. With OLAD_E131_IP set the E1.31 (sACN) plugin is the one enabled
+# instead, on the interface with that address, and only in a network
+# namespace that wire_namespace.sh has set up: one with no interface but its
+# loopback and the veth pair. The test that runs olad also asks it which
+# plugins are enabled and fails if any other is (a plugin this list does not
+# know yet).
 #
 # olad refuses to run as root: as root it runs as the olad system user that
 # the ola package makes, through setpriv, which execs olad itself, so the
 # process id here is olad's own.
 set -euo pipefail
 
-plugins=(artnet dmx4linux e131 espnet ftdidmx gpio karate kinet milinst nanoleaf opendmx
+on=dummy
+if [ -n "${OLAD_E131_IP:-}" ]; then
+  on=e131
+  if [ "$(ip -o link show | awk -F': ' '{print $2}' | sort | tr '\n' ' ')" != "lo olad0@wire0 wire0@olad0 " ]; then
+    echo "OLAD_E131_IP is set outside a wire test's own network namespace: not starting olad" >&2
+    exit 1
+  fi
+fi
+plugins=(artnet dmx4linux dummy e131 espnet ftdidmx gpio karate kinet milinst nanoleaf opendmx
   openpixelcontrol osc pathport renard sandnet shownet spi stageprofi uartdmx usbdmx
   usbserial dmxtrigger)
 
@@ -32,7 +44,10 @@ case $command in
     for plugin in "${plugins[@]}"; do
       echo "enabled = false" >"$dir/ola-$plugin.conf"
     done
-    echo "enabled = true" >"$dir/ola-dummy.conf"
+    echo "enabled = true" >"$dir/ola-$on.conf"
+    if [ "$on" = e131 ]; then
+      echo "ip = $OLAD_E131_IP" >>"$dir/ola-e131.conf"
+    fi
     as_user=()
     if [ "$(id -u)" -eq 0 ]; then
       getent passwd olad >/dev/null || { echo "no olad user: is the ola package installed?" >&2; exit 77; }
@@ -40,7 +55,7 @@ case $command in
       as_user=(setpriv --reuid=olad --regid="$(id -g olad)" --init-groups --)
     fi
     # olad that cannot read its folder runs with every plugin on: refuse.
-    for plugin in "${plugins[@]}" dummy; do
+    for plugin in "${plugins[@]}"; do
       if ! "${as_user[@]}" test -r "$dir/ola-$plugin.conf" -a -w "$dir"; then
         echo "olad's user cannot read $dir/ola-$plugin.conf or write $dir: not starting it" >&2
         exit 1
