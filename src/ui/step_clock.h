@@ -58,6 +58,8 @@ public:
     // back at STOP and at close()); null: never. The request must outlive
     // the clock, or be replaced by null first.
     void setRealtime(realtime::RealtimeRequest* request);
+    // The request set last; null: none (benchmarks tell what it got).
+    const realtime::RealtimeRequest* realtimeRequest() const { return m_realtime; }
 
     // The window has loaded: ticks every kDesignPeriod ms from now on.
     void start();
