@@ -42,6 +42,7 @@ if [ "$everything" = 1 ]; then
     qt6-base-dev-tools
     dpkg-dev desktop-file-utils appstream librsvg2-bin file
     googletest libgtest-dev libgmock-dev libbenchmark-dev
+    dbus-daemon
     libgpiod-dev
   )
 fi

@@ -11,9 +11,13 @@ namespace {
 const QString kService = QStringLiteral("org.freedesktop.RealtimeKit1");
 const QString kPath = QStringLiteral("/org/freedesktop/RealtimeKit1");
 
-// Sends `call` on the system bus; empty when it was answered, otherwise why not.
-std::string send(const QDBusMessage& call, QDBusMessage& reply) {
-    QDBusConnection bus = QDBusConnection::systemBus();
+}  // namespace
+
+std::string SystemBusRealtimeKit::send(const QDBusMessage& call, QDBusMessage& reply) const {
+    QDBusConnection bus =
+        m_busAddress.isEmpty()
+            ? QDBusConnection::systemBus()
+            : QDBusConnection::connectToBus(m_busAddress, QStringLiteral("qtx-realtimekit"));
     if (!bus.isConnected()) {
         return "no system bus for RealtimeKit";
     }
@@ -29,9 +33,7 @@ std::string send(const QDBusMessage& call, QDBusMessage& reply) {
     return "RealtimeKit: " + reply.errorMessage().toStdString() + " (" + name.toStdString() + ")";
 }
 
-}  // namespace
-
-std::string SystemBusRealtimeKit::property(const QString& name, QVariant& value) {
+std::string SystemBusRealtimeKit::property(const QString& name, QVariant& value) const {
     QDBusMessage call = QDBusMessage::createMethodCall(
         kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     call << kService << name;
