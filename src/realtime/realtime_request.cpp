@@ -35,6 +35,10 @@ void RealtimeRequest::enter() {
     m_entered = true;
     if (!m_enabled) {
         m_got = "normal priority: QTX_REALTIME=0";
+    } else if (const std::string given = m_scheduling.currentClass();
+               given.rfind("SCHED_FIFO", 0) == 0 || given.rfind("SCHED_RR", 0) == 0) {
+        // Started realtime (chrt): the user's choice, neither lowered nor given back.
+        m_got = "realtime (" + given + ", as started)";
     } else {
         static_cast<void>(m_scheduling.droppedOnCpuLimit());  // a drop of an earlier run is told
         const std::string direct = askDirectly();

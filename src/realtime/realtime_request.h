@@ -53,7 +53,8 @@ public:
 // they run, asked for as desktop audio clients ask for it: directly
 // (sched_setscheduler) where RLIMIT_RTPRIO allows it (root, or a user in a
 // group with a limits.d entry), else through RealtimeKit, else not at all.
-// Children never inherit it (SCHED_RESET_ON_FORK). RLIMIT_RTTIME's soft
+// Children never inherit it (SCHED_RESET_ON_FORK). A thread that is realtime
+// already (a program started with chrt) is left as it is. RLIMIT_RTTIME's soft
 // limit is set first: a thread that computes kRttimeUs without sleeping gets
 // SIGXCPU and is back in the normal class at once, so a long paint, a dialog
 // or a fault in a realtime thread cannot freeze the desktop.

@@ -137,6 +137,18 @@ TEST(RealtimeRequest, RefusedEverywhereStaysNormalAndSaysWhyOnce) {
     EXPECT_EQ(said.back(), "steps: normal priority: QTX_REALTIME=0");
 }
 
+TEST(RealtimeRequest, AThreadStartedRealtimeIsNeitherLoweredNorGivenBack) {
+    FakeScheduling scheduling;
+    scheduling.classNow = "SCHED_FIFO 20";  // chrt -f 20 qtx
+    Lines said;
+    RealtimeRequest request{scheduling, nullptr, true,
+                            [&](const std::string& line) { said.push_back(line); }};
+    request.enter();
+    request.leave();
+    EXPECT_EQ(scheduling.calls, Lines{});
+    EXPECT_EQ(said, (Lines{"steps: realtime (SCHED_FIFO 20, as started)"}));
+}
+
 // --- The real system. Where this thread cannot be made realtime (no root,
 // no RLIMIT_RTPRIO), the cases that need it are skipped. ---
 
