@@ -62,7 +62,7 @@ public:
 // Called on the thread that runs the steps, and only there.
 class RealtimeRequest {
 public:
-    static constexpr int kPriority = 10;                 // low: audio servers take 20 and up
+    static constexpr int kPriority = 10;                 // low: audio servers take higher ones
     static constexpr std::uint64_t kRttimeUs = 100'000;  // CPU time without sleeping, µs
 
     // Receives each line to show (standard error in the program).
