@@ -10,7 +10,9 @@
 // achieved intervals of both.
 //
 // Both are measured twice: on the machine as it is, then with BUSY processes
-// beside them that spin on a core each (a loaded desktop).
+// beside them that spin on a core each at normal priority (a loaded
+// desktop). The light's steps ask for a realtime class as the program's do
+// (QTX_REALTIME=0 turns it off); what they got is printed with the tables.
 //
 // The light and the floor take turns, in slices (--slices, default 4) of
 // 500 steps at least: at 2 ms, a quarter of the light's steps, a quarter of
@@ -40,6 +42,7 @@
 //   namespace of the run's own (root), the steps read off the wire
 //   (step_timing_wire.h).
 
+#include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -78,6 +81,8 @@
 #include "dynamic_library.h"
 #include "form1.h"
 #include "port_library.h"
+#include "realtime_request.h"
+#include "step_clock.h"
 #include "timing_stats.h"
 #ifdef STEP_TIMING_OLA
 #include "olad_sandbox.h"
@@ -264,6 +269,12 @@ public:
             }
             if (pid == 0) {
                 prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlives the benchmark
+                // At normal priority, as a user's programs are, whatever
+                // this process has (the light's thread is realtime only
+                // while it runs, and never for a child).
+                const sched_param normal{};
+                sched_setscheduler(0, SCHED_OTHER, &normal);
+                setpriority(PRIO_PROCESS, 0, 0);
                 volatile std::uint64_t spin = 0;
                 for (;;) {
                     spin = spin + 1;
@@ -830,13 +841,18 @@ int main(int argc, char** argv) {
         "Step timing: the running light (main window offscreen) and the floor (timerfd + "
         "PortOut), simulated port, trace on; %d cores\n\n",
         QThread::idealThreadCount());
+    const auto* clock = window.findChild<runlight::ui::StepClock*>(QStringLiteral("stepClock"));
+    const auto* request = clock != nullptr ? clock->realtimeRequest() : nullptr;
+    const std::string got = request != nullptr ? request->got() : std::string("no request");
+    std::printf("The light's steps: %s\n\n", got.c_str());
     printPass("As the machine is", quiet, quietBefore, quietAfter);
     bool ok = inOrder(quiet);
     printTargets(quiet);
     if (!loaded.empty()) {
         std::printf("\n");
         const std::string title =
-            "Beside " + std::to_string(options.busy) + " busy processes (no targets)";
+            "Beside " + std::to_string(options.busy) +
+            " busy processes at normal priority (no targets); the light's steps " + got;
         printPass(title.c_str(), loaded, loadedBefore, loadedAfter);
         ok = inOrder(loaded) && ok;
     }

@@ -139,8 +139,10 @@ set(CPACK_COMPONENTS_ALL qtx)
 set(CPACK_DEBIAN_QTX_PACKAGE_NAME qtx)
 set(CPACK_DEBIAN_QTX_FILE_NAME DEB-DEFAULT)
 # Native Wayland windows. Only suggested: it brings Qt Quick along, and without
-# it Qt runs through XWayland just as well. And the back end modules' packages.
-set(CPACK_DEBIAN_QTX_PACKAGE_SUGGESTS qt6-wayland)
+# it Qt runs through XWayland just as well. RealtimeKit: the steps' realtime
+# class for a user without RLIMIT_RTPRIO (docs/timing.md). And the back end
+# modules' packages.
+set(CPACK_DEBIAN_QTX_PACKAGE_SUGGESTS "qt6-wayland, rtkit")
 set(CPACK_COMPONENT_QTX_DESCRIPTION "${runlight_summary}\n${runlight_description}")
 if(TARGET portio-ola)
   list(APPEND CPACK_COMPONENTS_ALL ola)

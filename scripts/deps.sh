@@ -8,8 +8,9 @@
 # Further names are installed too.
 set -euo pipefail
 
-# Building and running qtx, the port library and the lamp monitor. The
-# windows' font is DejaVu Sans Condensed (fonts-dejavu-extra).
+# Building and running qtx, the port library and the lamp monitor (Qt's D-Bus
+# module, for RealtimeKit, comes with qt6-base-dev). The windows' font is
+# DejaVu Sans Condensed (fonts-dejavu-extra).
 packages=(
   g++ cmake make ninja-build pkg-config libinih-dev
   qt6-base-dev libgl-dev
@@ -42,6 +43,7 @@ if [ "$everything" = 1 ]; then
     qt6-base-dev-tools
     dpkg-dev desktop-file-utils appstream librsvg2-bin file
     googletest libgtest-dev libgmock-dev libbenchmark-dev
+    dbus-daemon
     libgpiod-dev
   )
 fi

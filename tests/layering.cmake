@@ -1,10 +1,12 @@
 # The logic never includes a toolkit header, and never reaches up into the
-# window: includes run one way, ui -> sequencer -> readout -> port and window_ops.h.
+# window: includes run one way, ui -> sequencer -> readout -> port and window_ops.h;
+# ui -> realtime, which knows nothing of the rest.
 # Run as: cmake -DSOURCE_DIR=<repo> -P layering.cmake
 set(rules
   "sequencer|#include <Q|#include \"(form1|dialog|qt_)"
   "readout|#include <Q|#include \"(step_|form1|dialog)"
-  "port|#include <Q|#include \"(step_|pattern_|form1|dialog)")
+  "port|#include <Q|#include \"(step_|pattern_|form1|dialog)"
+  "realtime|#include <Q|#include \"(step_|pattern_|form1|dialog|realtime_kit)")
 set(failures "")
 foreach(rule IN LISTS rules)
   string(REPLACE "|" ";" parts "${rule}")

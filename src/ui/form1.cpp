@@ -7,11 +7,14 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
+#include <cstdio>
 
 #include "dialog.h"
 #include "error_report.h"
 #include "frame_pacer.h"
 #include "readout_list.h"
+#include "realtime_kit.h"
+#include "realtime_request.h"
 #include "speed_tip.h"
 #include "step_clock.h"
 #include "value_box.h"
@@ -47,6 +50,16 @@ Form1::Form1(PortSink& port, QWidget* parent)
     m_pacer = new FramePacer([this] { drawFrame(); }, this);
     m_clock = new StepClock(m_sequencer, this);
     m_clock->setAfterTick([this] { m_pacer->afterStep(); });
+    // While the light runs, its steps ask for a realtime class: START says
+    // on standard error, the first time, what they got.
+    m_realtimeKit = std::make_unique<SystemBusRealtimeKit>();
+    m_realtime = std::make_unique<realtime::RealtimeRequest>(
+        realtime::linuxScheduling(), m_realtimeKit.get(), realtime::enabledByEnvironment(),
+        [](const std::string& line) {
+            std::fprintf(stderr, "%s\n", line.c_str());
+            std::fflush(stderr);
+        });
+    m_clock->setRealtime(m_realtime.get());
 
     // Both menu entries are one-element families; the item delivers its index, 0.
     connect(m_controls.zorvik, &QAction::triggered, this, [this] { zorvik_Click(0); });
@@ -67,7 +80,11 @@ Form1::Form1(PortSink& port, QWidget* parent)
     m_controls.startStop->setFocus();
 }
 
-Form1::~Form1() = default;
+Form1::~Form1() {
+    // The clock, a Qt child, outlives the request: it lets go first, and
+    // the thread is in the normal class again.
+    m_clock->setRealtime(nullptr);
+}
 
 void Form1::drawFrame() {
     bool changed = false;

@@ -14,6 +14,11 @@ namespace runlight {
 class PortSink;
 }
 
+namespace runlight::realtime {
+class RealtimeKit;
+class RealtimeRequest;
+}  // namespace runlight::realtime
+
 namespace runlight::ui {
 
 class Dialog;
@@ -77,6 +82,10 @@ private:
     std::array<std::uint32_t, 16> m_drawnColours{};
     FramePacer* m_pacer = nullptr;
     StepClock* m_clock = nullptr;
+    // The steps' realtime class while they run (step_clock.h), and
+    // RealtimeKit on the system bus for it.
+    std::unique_ptr<realtime::RealtimeKit> m_realtimeKit;
+    std::unique_ptr<realtime::RealtimeRequest> m_realtime;
     // No Qt parent: it has no owner, and outlives this window's close.
     std::unique_ptr<Dialog> m_about;
 };

@@ -7,6 +7,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include "realtime_request.h"
 #include "step_sequencer.h"
 
 namespace runlight::ui {
@@ -64,6 +65,9 @@ void StepClock::tick() {
             restart(m_timer1->interval());
         }
     }
+    if (m_realtime != nullptr) {
+        m_realtime->check();  // tells, once, that SIGXCPU took the realtime class
+    }
     const bool wasRunning = m_sequencer.running();
     m_sequencer.Timer1_Timer();
     if (m_sequencer.running() != wasRunning) {  // a failed write stops it
@@ -72,6 +76,14 @@ void StepClock::tick() {
     if (m_afterTick) {
         m_afterTick();
     }
+}
+
+void StepClock::setRealtime(realtime::RealtimeRequest* request) {
+    if (m_realtime != nullptr) {
+        m_realtime->leave();
+    }
+    m_realtime = request;
+    followRealtime();
 }
 
 void StepClock::start() {
@@ -97,6 +109,7 @@ void StepClock::close() {
 }
 
 void StepClock::followRunState() {
+    followRealtime();  // also where no timerfd could be had
     if (m_armed != (m_sequencer.running() && m_periodNs != 0 && !m_closed)) {
         arm();
     }
@@ -118,7 +131,19 @@ void StepClock::stopTicks() {
     arm();
 }
 
+void StepClock::followRealtime() {
+    if (m_realtime == nullptr) {
+        return;
+    }
+    if (m_sequencer.running() && !m_closed) {
+        m_realtime->enter();
+    } else {
+        m_realtime->leave();
+    }
+}
+
 void StepClock::arm() {
+    followRealtime();
     m_armed = m_sequencer.running() && m_periodNs != 0 && !m_closed && m_fd >= 0;
     if (m_fd < 0) {
         return;

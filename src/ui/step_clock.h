@@ -12,6 +12,10 @@ namespace runlight {
 class StepSequencer;
 }
 
+namespace runlight::realtime {
+class RealtimeRequest;
+}
+
 namespace runlight::ui {
 
 // The step clock: the design's timer Timer1, which runs from the window's
@@ -49,6 +53,14 @@ public:
     // Called after every tick, once Timer1_Timer has returned (frame pacing).
     void setAfterTick(std::function<void()> afterTick) { m_afterTick = std::move(afterTick); }
 
+    // From now on, the thread this clock lives on (the window's) holds a
+    // realtime class while the sequencer runs (asked for at START, given
+    // back at STOP and at close()); null: never. The request must outlive
+    // the clock, or be replaced by null first.
+    void setRealtime(realtime::RealtimeRequest* request);
+    // The request set last; null: none (benchmarks tell what it got).
+    const realtime::RealtimeRequest* realtimeRequest() const { return m_realtime; }
+
     // The window has loaded: ticks every kDesignPeriod ms from now on.
     void start();
     // A new period in ms, counted from now. A period of 0 or less stops the
@@ -75,6 +87,8 @@ private:
     // Arms the timerfd at the next due moment while the sequencer runs,
     // disarms it otherwise.
     void arm();
+    // Asks for the realtime class, or gives it back, as the run state says.
+    void followRealtime();
 
     StepSequencer& m_sequencer;
     Clock m_clock;
@@ -83,6 +97,7 @@ private:
     int m_fd = -1;  // the timerfd; -1 where none could be had
     QSocketNotifier* m_notifier = nullptr;
     QMetaObject::Connection m_tick;
+    realtime::RealtimeRequest* m_realtime = nullptr;
     std::int64_t m_periodNs = 0;  // 0 while Timer1 is stopped
     std::int64_t m_dueNs = 0;     // when Timer1 falls due next
     bool m_armed = false;

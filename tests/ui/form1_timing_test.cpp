@@ -2,7 +2,9 @@
 // when Timer1 falls due while the sequencer runs, and the drawing of at most
 // one frame at a time, which must never lose a change.
 
+#include <sched.h>
 #include <sys/timerfd.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +18,7 @@
 #include <QSocketNotifier>
 #include <QTest>
 #include <QTimer>
+#include <memory>
 
 #include "fake_window.h"
 #include "form1_rig.h"
@@ -130,6 +133,33 @@ TEST(Form1Timing, TheStepClockFollowsEveryPeriodAndEveryStartAndStop) {
     rig.form.window.close();
     EXPECT_EQ(clock->nextDueNs(), 0) << "no wake-ups after the close";
     EXPECT_FALSE(clock->wakesEachTick());
+}
+
+int schedulingPolicy() {
+    return sched_getscheduler(0) & ~SCHED_RESET_ON_FORK;
+}
+
+TEST(Form1Timing, TheStepsHoldARealtimeClassOnlyWhileTheLightRuns) {
+    auto rig = std::make_unique<Form1Rig>();
+    ASSERT_EQ(schedulingPolicy(), SCHED_OTHER);
+    rig->form.clickStartStop();
+    if (schedulingPolicy() != SCHED_FIFO) {
+        // Root may always ask; anyone else only with a limits.d entry or RealtimeKit.
+        ASSERT_TRUE(geteuid() != 0 || qEnvironmentVariable("QTX_REALTIME") == QLatin1String("0"));
+        GTEST_SKIP() << "this thread may not be made realtime here";
+    }
+    rig->form.clickStartStop();
+    EXPECT_EQ(schedulingPolicy(), SCHED_OTHER) << "STOP";
+    rig->form.clickStartStop();
+    EXPECT_EQ(schedulingPolicy(), SCHED_FIFO) << "START again";
+    rig->form.window.close();
+    EXPECT_EQ(schedulingPolicy(), SCHED_OTHER) << "the window closed while running";
+
+    rig = std::make_unique<Form1Rig>();
+    rig->form.clickStartStop();
+    EXPECT_EQ(schedulingPolicy(), SCHED_FIFO);
+    rig.reset();
+    EXPECT_EQ(schedulingPolicy(), SCHED_OTHER) << "the window destroyed while running";
 }
 
 // Pure red pixels of `widget`'s area in what the window last drew.
