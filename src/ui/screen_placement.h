@@ -12,6 +12,14 @@ class QWidget;
 
 namespace runlight::ui {
 
+// On a Wayland desktop that also runs XWayland (WAYLAND_DISPLAY and DISPLAY
+// both set), has Qt open the windows through XWayland: a Wayland compositor
+// places windows where it likes, while an X11 window manager lets a window
+// ask for its place. Falls back to Wayland itself where XWayland cannot be
+// reached. A window system the user chose (QT_QPA_PLATFORM) is kept. Call
+// before the QApplication is made; the choice is inherited by child processes.
+void preferX11OnWayland();
+
 // Given the window frame's margins and the screen's available area, where
 // the framed window goes (the frame's rectangle, logical pixels).
 using PlacementRule =
