@@ -29,8 +29,9 @@ using PlacementRule =
 // puts it on the window's screen, and once more when the window manager has
 // framed it (the first geometry event after the show that shows a frame),
 // now with the real frame. Before that the frame is estimated: as the last
-// framed window of this program had it, else a usual title bar and border.
-// Call it before every show().
+// framed window of this program had it; else none on an X server where no
+// window manager runs (the window opens exactly where the rule puts it);
+// else a usual title bar and border. Call it before every show().
 void placeOnScreen(QWidget& window, PlacementRule rule);
 
 // `window` with its area inside the frame (below the title bar, menu bar
