@@ -41,8 +41,14 @@ chmod 700 "$work"
 pids=()
 bus=
 cleanup() {
-  # Only what this script started, newest first, each by its process id.
+  # Only what this script started, newest first, each by its process id;
+  # a session's programs before the session (a shell waiting for a program
+  # runs its trap only when the program has ended).
+  local child
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    for child in $(pgrep -P "${pids[i]}"); do
+      kill -TERM "$child" 2>/dev/null
+    done
     kill -TERM "${pids[i]}" 2>/dev/null && wait "${pids[i]}" 2>/dev/null
   done
   # dbus-run-session ends its bus when the compositor has ended (a signal
@@ -79,7 +85,11 @@ case $mode in
   bare | openbox)
     # Xvfb picks a free display number and writes it to the pipe.
     mkfifo "$work/display"
-    Xvfb -displayfd 3 -screen 0 1366x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+    # -noreset: with no window manager connected, the server would reset
+    # whenever its last client left (an xwininfo of this script) and refuse
+    # a program that connects just then.
+    Xvfb -displayfd 3 -screen 0 1366x768x24 -nolisten tcp -noreset 3>"$work/display" \
+      >"$work/xvfb.log" 2>&1 &
     pids+=($!)
     read -r -t 10 number <"$work/display" || { echo "FAIL: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
     export DISPLAY=:$number
@@ -231,8 +241,12 @@ for start in $(seq "$starts"); do
     fail "start $start: the session did not end when its windows were closed"
     kill -TERM "$session" 2>/dev/null
   fi
-  wait "$session" 2>/dev/null
+  status=0
+  wait "$session" 2>/dev/null || status=$?
   unset 'pids[-1]'
+  # qtx's own status, from the signal that ended it; anything else means it
+  # ended by itself on the way (a crash, a sanitizer's report).
+  [ "$status" -eq 143 ] || fail "start $start: qtx-session ended with $status, not 143 (TERM)"
 done
 
 # qtx started alone makes the same choice on a Wayland desktop.
