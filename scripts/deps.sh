@@ -41,6 +41,7 @@ done
 if [ "$everything" = 1 ]; then
   packages+=(
     qt6-base-dev-tools
+    xvfb x11-utils xdotool openbox mutter xwayland dbus-daemon qt6-wayland
     dpkg-dev desktop-file-utils appstream librsvg2-bin file
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     dbus-daemon

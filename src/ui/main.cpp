@@ -9,8 +9,12 @@
 #include "error_report.h"
 #include "form1.h"
 #include "port_library.h"
+#include "screen_placement.h"
 
 int main(int argc, char** argv) {
+    // Through XWayland on a Wayland desktop that has it, so the window opens
+    // at its designed place (a Wayland compositor places windows itself).
+    runlight::ui::preferX11OnWayland();
     runlight::ui::Application app(argc, argv);
     // Lets a Wayland desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.runlight.qtx"));

@@ -12,6 +12,14 @@ class QWidget;
 
 namespace runlight::ui {
 
+// On a Wayland desktop that also runs XWayland (WAYLAND_DISPLAY and DISPLAY
+// both set), has Qt open the windows through XWayland: a Wayland compositor
+// places windows where it likes, while an X11 window manager lets a window
+// ask for its place. Falls back to Wayland itself where XWayland cannot be
+// reached. A window system the user chose (QT_QPA_PLATFORM) is kept. Call
+// before the QApplication is made; the choice is inherited by child processes.
+void preferX11OnWayland();
+
 // Given the window frame's margins and the screen's available area, where
 // the framed window goes (the frame's rectangle, logical pixels).
 using PlacementRule =
@@ -21,8 +29,9 @@ using PlacementRule =
 // puts it on the window's screen, and once more when the window manager has
 // framed it (the first geometry event after the show that shows a frame),
 // now with the real frame. Before that the frame is estimated: as the last
-// framed window of this program had it, else a usual title bar and border.
-// Call it before every show().
+// framed window of this program had it; else none on an X server where no
+// window manager runs (the window opens exactly where the rule puts it);
+// else a usual title bar and border. Call it before every show().
 void placeOnScreen(QWidget& window, PlacementRule rule);
 
 // `window` with its area inside the frame (below the title bar, menu bar

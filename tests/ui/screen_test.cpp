@@ -145,5 +145,42 @@ TEST(Screen, MainWindowCannotBeMadeSmallerThanItsClientArea) {
     }
 }
 
+// Qt's window system for the program, chosen from the desktop's variables:
+// XWayland where a Wayland desktop runs it, else whatever Qt or the user picks.
+TEST(Screen, AWaylandDesktopWithXWaylandOpensTheWindowsThroughIt) {
+    const char* const names[] = {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DISPLAY"};
+    QByteArray saved[3];
+    bool wasSet[3];
+    for (int i = 0; i < 3; ++i) {
+        saved[i] = qgetenv(names[i]);
+        wasSet[i] = qEnvironmentVariableIsSet(names[i]);
+    }
+    struct Case {
+        const char* what;
+        const char* values[3];
+        const char* chosen;
+    };
+    const Case cases[] = {
+        {"Wayland with XWayland", {"", "wayland-0", ":0"}, "xcb;wayland"},
+        {"Wayland without XWayland: Qt chooses", {"", "wayland-0", ""}, ""},
+        {"an X11 desktop: Qt chooses", {"", "", ":0"}, ""},
+        {"the user's choice is kept", {"wayland", "wayland-0", ":0"}, "wayland"},
+    };
+    for (const Case& c : cases) {
+        for (int i = 0; i < 3; ++i) {
+            qputenv(names[i], c.values[i]);
+        }
+        preferX11OnWayland();
+        EXPECT_EQ(qgetenv("QT_QPA_PLATFORM").toStdString(), c.chosen) << c.what;
+    }
+    for (int i = 0; i < 3; ++i) {
+        if (wasSet[i]) {
+            qputenv(names[i], saved[i]);
+        } else {
+            qunsetenv(names[i]);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace runlight::ui
