@@ -81,7 +81,9 @@ TEST_F(OlaBackend, EveryBitLandsOnItsChannelAndTheRestOfTheUniverseIsLeftAsItWas
     startOlad();
     OlaTestClient client(m_olad.port());
     ASSERT_TRUE(client.connected()) << client.error();
-    for (const Case& at : {Case{1, 1, 255}, Case{7, 505, 128}, Case{42, 100, 1}}) {
+    // 70000: a universe number past 16 bits must not wrap to 4464.
+    for (const Case& at :
+         {Case{1, 1, 255}, Case{7, 505, 128}, Case{42, 100, 1}, Case{70000, 9, 200}}) {
         SCOPED_TRACE("universe " + std::to_string(at.universe) + ", channel " +
                      std::to_string(at.channel) + ", level " + std::to_string(at.level));
         ASSERT_TRUE(client.patchDummyTo(at.universe)) << client.error();
