@@ -44,7 +44,6 @@ if [ "$everything" = 1 ]; then
     xvfb x11-utils xdotool openbox mutter xwayland dbus-daemon qt6-wayland
     dpkg-dev desktop-file-utils appstream librsvg2-bin file
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    dbus-daemon
     libgpiod-dev
   )
 fi

@@ -53,6 +53,9 @@ int main(int argc, char** argv) {
         pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
     }
 
+    // Started alone on a Wayland desktop it opens through XWayland, as qtx
+    // does, so that it can take its place beside the running light.
+    runlight::ui::preferX11OnWayland();
     QApplication app(argc, argv);
     QApplication::setApplicationName("portio-monitor");
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.runlight.qtx.monitor"));

@@ -249,7 +249,8 @@ for start in $(seq "$starts"); do
   [ "$status" -eq 143 ] || fail "start $start: qtx-session ended with $status, not 143 (TERM)"
 done
 
-# qtx started alone makes the same choice on a Wayland desktop.
+# qtx and the lamp monitor started alone make the same choice on a Wayland
+# desktop.
 if [ "$mode" = mutter ]; then
   PORTIO_BACKEND=sim "$bin/qtx" >"$work/qtx.out" 2>&1 &
   pids+=($!)
@@ -262,6 +263,13 @@ if [ "$mode" = mutter ]; then
   else
     fail "qtx alone did not open through XWayland"
     cat "$work/qtx.out"
+  fi
+  # And so does the lamp monitor started alone.
+  PORTIO_BACKEND=sim "$bin/portio-monitor" >"$work/monitor.out" 2>&1 &
+  pids+=($!)
+  if ! wait_for 30 eval 'monitor=$(window_of "Lamp monitor"); [ -n "$monitor" ]'; then
+    fail "the lamp monitor alone did not open through XWayland"
+    cat "$work/monitor.out"
   fi
 fi
 
