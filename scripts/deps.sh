@@ -13,7 +13,7 @@ set -euo pipefail
 # DejaVu Sans Condensed (fonts-dejavu-extra).
 packages=(
   g++ cmake make ninja-build pkg-config libinih-dev
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev qt6-wayland
   fonts-dejavu-core fonts-dejavu-extra
 )
 # The tests, the benchmarks, the package and the GPIO module need more; --run
