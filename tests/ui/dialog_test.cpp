@@ -123,7 +123,8 @@ TEST(AboutDialog, EveryTextIsWholeInItsBox) {
 TEST(AboutDialog, TwoClicksOnZorvikGiveOneDialog) {
     AboutRig rig;
     Dialog* first = rig.openAbout();
-    QApplication::setActiveWindow(&rig.form.window);
+    rig.form.window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&rig.form.window));
     Dialog* second = rig.openAbout();
     EXPECT_EQ(first, second);
     EXPECT_EQ(aboutDialogs().size(), 1u);
@@ -211,7 +212,8 @@ TEST(AboutDialog, MainWindowKeepsWorkingBesideIt) {
 
     // The main window may come in front of the dialog: it has no owner.
     form.window.raise();
-    QApplication::setActiveWindow(&form.window);
+    form.window.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&form.window));
     EXPECT_EQ(QApplication::activeWindow(), &form.window);
     EXPECT_TRUE(dialog->isVisible());
     form.clickStartStop();
