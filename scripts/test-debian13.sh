@@ -69,9 +69,19 @@ unmount_all() {
   done
   mounted=()
 }
+# The test command runs in a session of its own (see below): stopped, this
+# script stops all of it before it unmounts.
+child=
+stop_child() {
+  if [ -n "$child" ]; then
+    kill -TERM -- "-$child" 2>/dev/null || true
+    wait "$child" 2>/dev/null || true
+    child=
+  fi
+}
 trap unmount_all EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM HUP
+trap 'stop_child; exit 130' INT
+trap 'stop_child; exit 143' TERM HUP
 for path in proc sys dev dev/pts dev/shm; do
   [ -d "/$path" ] || continue
   mkdir -p "$root/$path"
@@ -82,7 +92,7 @@ for path in proc sys dev dev/pts dev/shm; do
 done
 
 in_chroot() {
-  chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" \
+  ${setsid:-} chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
 }
 if [ "$shell" = 1 ]; then
@@ -104,7 +114,10 @@ echo "Running scripts/test.sh on a fresh clone of $(git log -1 --format='%h %s' 
 echo "inside Debian $(cat "$root/etc/debian_version") (chroot $root)"
 started=$(date +%s)
 status=0
-in_chroot bash -c 'cd /root/qtx && scripts/test.sh' || status=$?
+setsid=setsid in_chroot bash -c 'cd /root/qtx && scripts/test.sh' &
+child=$!
+wait "$child" || status=$?
+child=
 took=$(($(date +%s) - started))
 if [ "$status" -eq 0 ]; then
   echo "Debian 13: the test command passed in $((took / 60)) min $((took % 60)) s"
