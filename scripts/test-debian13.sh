@@ -91,9 +91,10 @@ for path in proc sys dev dev/pts dev/shm; do
   fi
 done
 
+chroot_env=(/usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}"
+  PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin)
 in_chroot() {
-  ${setsid:-} chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" \
-    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
+  chroot "$root" "${chroot_env[@]}" "$@"
 }
 if [ "$shell" = 1 ]; then
   in_chroot bash -l || true
@@ -114,7 +115,9 @@ echo "Running scripts/test.sh on a fresh clone of $(git log -1 --format='%h %s' 
 echo "inside Debian $(cat "$root/etc/debian_version") (chroot $root)"
 started=$(date +%s)
 status=0
-setsid=setsid in_chroot bash -c 'cd /root/qtx && scripts/test.sh' &
+# setsid execs chroot in place: $! is the new session's leader, whose group
+# stop_child ends.
+setsid chroot "$root" "${chroot_env[@]}" bash -c 'cd /root/qtx && scripts/test.sh' &
 child=$!
 wait "$child" || status=$?
 child=
