@@ -85,10 +85,9 @@ trap 'stop_child; exit 143' TERM HUP
 for path in proc sys dev dev/pts dev/shm; do
   [ -d "/$path" ] || continue
   mkdir -p "$root/$path"
-  if ! mountpoint -q "$root/$path"; then
-    mount --bind "/$path" "$root/$path"
-    mounted+=("$root/$path")
-  fi
+  # One left by a run that was killed outright is taken over, and undone too.
+  mountpoint -q "$root/$path" || mount --bind "/$path" "$root/$path"
+  mounted+=("$root/$path")
 done
 
 chroot_env=(/usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}"
@@ -102,11 +101,8 @@ if [ "$shell" = 1 ]; then
 fi
 
 # --- a fresh clone of this commit, and the test command in it ---------------------
-# git itself, to clone: the test command installs everything else.
-in_chroot bash -c 'command -v git >/dev/null ||
-  { apt-get -o DPkg::Lock::Timeout=900 update -qq &&
-    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq \
-      --no-install-recommends git ca-certificates >/dev/null; }'
+# Cloned from here, so the chroot needs no git: the test command installs
+# everything it needs itself.
 clone=$root/root/qtx
 rm -rf "$clone"
 git clone -q --no-hardlinks "$PWD" "$clone"
