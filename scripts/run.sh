@@ -31,8 +31,18 @@ build=build/run
 if [ -f "$build/CMakeCache.txt" ] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$build/CMakeCache.txt"; then
   rm -rf "$build"
 fi
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DRUNLIGHT_TESTS=OFF -DRUNLIGHT_BENCH=OFF -DRUNLIGHT_SANITIZE=OFF -DRUNLIGHT_WERROR=OFF >/dev/null
+# Of the configure output, only what matters here: which back end modules are
+# built and why not (a module's library missing or too old never stops the
+# program's build), CMake's warnings, and everything when it fails.
+mkdir -p "$build"
+if ! cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DRUNLIGHT_TESTS=OFF -DRUNLIGHT_BENCH=OFF -DRUNLIGHT_SANITIZE=OFF -DRUNLIGHT_WERROR=OFF \
+  >"$build/configure.log" 2>&1; then
+  cat "$build/configure.log" >&2
+  echo "scripts/run.sh: configuring the build failed (the output above is in $build/configure.log)" >&2
+  exit 1
+fi
+sed -n -e 's/^-- \(.* back end: \)/\1/p' -e '/^CMake \(Warning\|Deprecation\)/,/^$/p' "$build/configure.log"
 # The back end modules (OLA, GPIO) too, where their libraries' -dev packages
 # are installed (scripts/deps.sh --ola, or libgpiod-dev): a port set to one of
 # them in portio.conf then works from here as well.

@@ -1,7 +1,6 @@
 #include "gpio_port.h"
 
 #include <dirent.h>
-#include <gpiod.h>
 #include <grp.h>
 #include <sys/stat.h>
 
@@ -14,10 +13,6 @@
 
 namespace runlight::portio {
 
-void GpioChipCloser::operator()(gpiod_chip* chip) const {
-    gpiod_chip_close(chip);  // also releases the lines requested through it
-}
-
 namespace {
 
 constexpr const char* kDevFolder = "/dev";
@@ -25,15 +20,15 @@ constexpr const char* kDevFolder = "/dev";
 // The chips under /dev, in their numbers' order, each opened if it can be.
 struct FoundChips {
     std::vector<GpioChipInfo> info;
-    std::vector<GpioChipHandle> handles;  // null where info's openError is set
+    std::vector<std::unique_ptr<GpioChip>> handles;  // null where info's openError is set
 };
 
-GpioChipInfo chipInfo(gpiod_chip* chip, std::string path) {
+GpioChipInfo chipInfo(const GpioChip& chip, std::string path) {
     GpioChipInfo info;
-    info.name = gpiod_chip_name(chip);
+    info.name = chip.name();
     info.path = std::move(path);
-    info.label = gpiod_chip_label(chip);
-    info.lineCount = gpiod_chip_num_lines(chip);
+    info.label = chip.label();
+    info.lineCount = chip.lineCount();
     return info;
 }
 
@@ -58,9 +53,9 @@ FoundChips findChips() {
     FoundChips found;
     for (const std::string& name : names) {
         const std::string path = std::string(kDevFolder) + "/" + name;
-        GpioChipHandle chip(gpiod_chip_open(path.c_str()));
+        std::unique_ptr<GpioChip> chip = GpioChip::open(path);
         if (chip) {
-            found.info.push_back(chipInfo(chip.get(), path));
+            found.info.push_back(chipInfo(*chip, path));
         } else {
             GpioChipInfo info;
             info.name = name;
@@ -102,7 +97,8 @@ std::string openError(const std::string& path, int errnum) {
 }
 
 // The chip `wanted` names, opened; its info in `info`. Null with `error` set.
-GpioChipHandle openChip(const std::string& wanted, GpioChipInfo& info, std::string& error) {
+std::unique_ptr<GpioChip> openChip(const std::string& wanted, GpioChipInfo& info,
+                                   std::string& error) {
     FoundChips found = findChips();
     std::string notFound;
     if (const auto index = findGpioChip(wanted, found.info, notFound)) {
@@ -116,9 +112,9 @@ GpioChipHandle openChip(const std::string& wanted, GpioChipInfo& info, std::stri
     // A path of its own (a udev symlink such as /dev/gpio/relays) is not
     // among the chips listed: open it as it is.
     if (!wanted.empty() && wanted.front() == '/') {
-        GpioChipHandle chip(gpiod_chip_open(wanted.c_str()));
+        std::unique_ptr<GpioChip> chip = GpioChip::open(wanted);
         if (chip) {
-            info = chipInfo(chip.get(), wanted);
+            info = chipInfo(*chip, wanted);
             return chip;
         }
         if (errno != ENOENT) {
@@ -148,32 +144,39 @@ std::string joinedTexts(const GpioLineRefs& lines) {
     return text;
 }
 
-std::string lineText(gpiod_line* line, unsigned offset) {
-    const char* name = gpiod_line_name(line);
-    return "line " + std::to_string(offset) +
-           (name != nullptr && *name != '\0' ? " \"" + std::string(name) + "\"" : "");
+// Line `offset` of `chip` as the kernel reports it now; unnamed and free
+// when that cannot be read (the request then says what is wrong).
+GpioLineState lineState(GpioChip& chip, unsigned offset) {
+    GpioLineState state;
+    if (!chip.lineState(offset, state)) {
+        state = GpioLineState{};
+    }
+    return state;
 }
 
-// Who holds `line`: "" when nobody does. Reads the kernel's info afresh.
-std::string holder(gpiod_line* line) {
-    (void)gpiod_line_update(line);
-    if (!gpiod_line_is_used(line)) {
+std::string lineText(const GpioLineState& line, unsigned offset) {
+    return "line " + std::to_string(offset) + (line.name.empty() ? "" : " \"" + line.name + "\"");
+}
+
+// Who holds `line`: "" when nobody does.
+std::string holder(const GpioLineState& line) {
+    if (!line.used) {
         return {};
     }
-    const char* consumer = gpiod_line_consumer(line);
-    return consumer != nullptr && *consumer != '\0'
-               ? "\"" + std::string(consumer) + "\""
+    return !line.consumer.empty()
+               ? "\"" + line.consumer + "\""
                : "the kernel (no consumer name: a driver or another function of the pin)";
 }
 
 // "line 3 "relay4" (lamp 5 (D3)) is held by "other"; ..." for every held line.
-std::string heldLines(const std::array<gpiod_line*, kGpioLineCount>& lines,
-                      const GpioOffsets& offsets) {
+// Reads the kernel's info afresh.
+std::string heldLines(GpioChip& chip, const GpioOffsets& offsets) {
     std::string text;
     for (std::size_t i = 0; i < kGpioLineCount; ++i) {
-        const std::string by = holder(lines[i]);
+        const GpioLineState line = lineState(chip, offsets[i]);
+        const std::string by = holder(line);
         if (!by.empty()) {
-            text += (text.empty() ? "" : "; ") + lineText(lines[i], offsets[i]) + " (" +
+            text += (text.empty() ? "" : "; ") + lineText(line, offsets[i]) + " (" +
                     gpioLampLabel(i) + ") is held by " + by;
         }
     }
@@ -182,10 +185,9 @@ std::string heldLines(const std::array<gpiod_line*, kGpioLineCount>& lines,
 
 // The chip and the eight lines of `config`, found but not requested.
 struct FoundLines {
-    GpioChipHandle chip;
+    std::unique_ptr<GpioChip> chip;
     GpioChipInfo info;
     GpioOffsets offsets{};
-    std::array<gpiod_line*, kGpioLineCount> lines{};
 };
 
 bool findLines(const GpioConfig& config, FoundLines& found, std::string& error) {
@@ -197,16 +199,14 @@ bool findLines(const GpioConfig& config, FoundLines& found, std::string& error) 
     const bool byName = std::any_of(config.lines.begin(), config.lines.end(),
                                     [](const GpioLineRef& line) { return !line.offset; });
     for (unsigned offset = 0; byName && offset < found.info.lineCount; ++offset) {
-        gpiod_line* line = gpiod_chip_get_line(found.chip.get(), offset);
-        const char* name = line != nullptr ? gpiod_line_name(line) : nullptr;
-        names.push_back(name != nullptr ? name : "");
+        names.push_back(lineState(*found.chip, offset).name);
     }
     if (!resolveGpioLines(config.lines, found.info, names, found.offsets, error)) {
         return false;
     }
     for (std::size_t i = 0; i < kGpioLineCount; ++i) {
-        found.lines[i] = gpiod_chip_get_line(found.chip.get(), found.offsets[i]);
-        if (found.lines[i] == nullptr) {
+        GpioLineState state;
+        if (!found.chip->lineState(found.offsets[i], state)) {
             error = "cannot read line " + std::to_string(found.offsets[i]) + " of " +
                     describeGpioChip(found.info) + ": " + systemReason(errno);
             return false;
@@ -228,59 +228,49 @@ std::unique_ptr<GpioPort> GpioPort::open(std::uint16_t address, const GpioConfig
     const std::string chipText = describeGpioChip(found.info);
     const std::string linesText = joinedTexts(config.lines);
     // The kernel refuses a line someone holds (EBUSY) without naming them; ask first.
-    if (const std::string held = heldLines(found.lines, found.offsets); !held.empty()) {
+    if (const std::string held = heldLines(*found.chip, found.offsets); !held.empty()) {
         error = port + chipText + ": " + held +
                 "; stop the program that holds it, or choose other lines; nothing was written";
         return nullptr;
     }
-    gpiod_line_bulk bulk;
-    gpiod_line_bulk_init(&bulk);
-    for (gpiod_line* line : found.lines) {
-        gpiod_line_bulk_add(&bulk, line);
-    }
     const std::string consumer = "qtx port " + std::to_string(address);
-    const int flags = config.activeLow ? GPIOD_LINE_REQUEST_FLAG_ACTIVE_LOW : 0;
-    const int off[kGpioLineCount] = {};
-    if (gpiod_line_request_bulk_output_flags(&bulk, consumer.c_str(), flags, off) < 0) {
+    // All eight in one request, off at first, each active-low if so set.
+    std::unique_ptr<GpioLineRequest> lines =
+        found.chip->request(std::vector<unsigned>(found.offsets.begin(), found.offsets.end()),
+                            consumer, config.activeLow);
+    if (!lines) {
         const int errnum = errno;
         // Taken in the instant since the look above: name who took it.
-        const std::string held = errnum == EBUSY ? heldLines(found.lines, found.offsets) : "";
+        const std::string held = errnum == EBUSY ? heldLines(*found.chip, found.offsets) : "";
         error = port + chipText + ": cannot take lines " + linesText +
                 " as outputs: " + (held.empty() ? systemReason(errnum) : held) +
                 "; nothing was written";
         return nullptr;
     }
     return std::make_unique<GpioPort>(Requested{}, address, std::move(found.chip), chipText,
-                                      found.lines, linesText);
+                                      std::move(lines), linesText);
 }
 
-GpioPort::GpioPort(Requested, std::uint16_t address, GpioChipHandle chip, std::string chipText,
-                   const std::array<gpiod_line*, kGpioLineCount>& lines, std::string linesText)
+GpioPort::GpioPort(Requested, std::uint16_t address, std::unique_ptr<GpioChip> chip,
+                   std::string chipText, std::unique_ptr<GpioLineRequest> lines,
+                   std::string linesText)
     : m_address(address),
       m_chip(std::move(chip)),
       m_chipText(std::move(chipText)),
-      m_lines(lines),
+      m_lines(std::move(lines)),
       m_linesText(std::move(linesText)) {}
 
 GpioPort::~GpioPort() {
-    gpiod_line_bulk bulk;
-    gpiod_line_bulk_init(&bulk);
-    for (gpiod_line* line : m_lines) {
-        gpiod_line_bulk_add(&bulk, line);
-    }
-    gpiod_line_release_bulk(&bulk);  // the chip handle closes after this
+    m_lines.reset();  // the lines go back before the chip closes
 }
 
 bool GpioPort::write(std::uint8_t data, std::string& error) {
-    gpiod_line_bulk bulk;
-    gpiod_line_bulk_init(&bulk);
-    int values[kGpioLineCount];
+    std::vector<int> values(kGpioLineCount);
     for (std::size_t i = 0; i < kGpioLineCount; ++i) {
-        gpiod_line_bulk_add(&bulk, m_lines[i]);
         values[i] = (data >> (7 - i)) & 1;  // lamp 1 = bit 7
     }
     // One call for all eight: the kernel sets them together, never half a byte.
-    if (gpiod_line_set_value_bulk(&bulk, values) < 0) {
+    if (!m_lines->set(values)) {
         error = portLabel(m_address) + " (GPIO): " + m_chipText + ": setting lines " + m_linesText +
                 " failed: " + systemReason(errno);
         return false;
@@ -289,13 +279,8 @@ bool GpioPort::write(std::uint8_t data, std::string& error) {
 }
 
 bool GpioPort::read(std::uint8_t& data, std::string& error) {
-    gpiod_line_bulk bulk;
-    gpiod_line_bulk_init(&bulk);
-    for (gpiod_line* line : m_lines) {
-        gpiod_line_bulk_add(&bulk, line);
-    }
-    int values[kGpioLineCount] = {};
-    if (gpiod_line_get_value_bulk(&bulk, values) < 0) {
+    std::vector<int> values;
+    if (!m_lines->get(values) || values.size() != kGpioLineCount) {
         error = portLabel(m_address) + " (GPIO): " + m_chipText + ": reading lines " + m_linesText +
                 " failed: " + systemReason(errno);
         return false;
@@ -319,9 +304,10 @@ bool describeGpioPort(std::uint16_t address, const GpioConfig& config, std::stri
            (config.activeLow ? ", active-low" : ", active-high") + "\n";
     bool free = true;
     for (std::size_t i = 0; i < kGpioLineCount; ++i) {
-        const std::string by = holder(found.lines[i]);
+        const GpioLineState line = lineState(*found.chip, found.offsets[i]);
+        const std::string by = holder(line);
         free = free && (by.empty() || by == "\"qtx port " + std::to_string(address) + "\"");
-        text += "  " + gpioLampLabel(i) + ": " + lineText(found.lines[i], found.offsets[i]) +
+        text += "  " + gpioLampLabel(i) + ": " + lineText(line, found.offsets[i]) +
                 (by.empty() ? ", free" : ", held by " + by) + "\n";
     }
     if (!free) {

@@ -5,27 +5,19 @@
 #include <memory>
 #include <string>
 
+#include "gpio_chip.h"
 #include "gpio_config.h"
 #include "port_backend.h"
 
-struct gpiod_chip;
-struct gpiod_line;
-
 namespace runlight::portio {
 
-struct GpioChipCloser {
-    void operator()(gpiod_chip* chip) const;
-};
-using GpioChipHandle = std::unique_ptr<gpiod_chip, GpioChipCloser>;
-
 // A port on eight lines of a GPIO chip, through the kernel's GPIO character
-// device (libgpiod). Opened at the port's first call: the chip is found, the
-// eight lines are requested as outputs under the consumer name
-// "qtx port <address>" (off, so lamps stay dark until the first byte) and
-// held until the object is destroyed (when the library is unloaded); each
-// byte then sets all eight in one call, lamp 1 (bit 7, D7) on the first line.
-// A line another consumer holds is an error at once, naming the holder: it is
-// never waited for or taken over.
+// device (libgpiod 1.6 or 2.x, see gpio_chip.h). Opened at the port's first call: the chip is
+// found, the eight lines are requested as outputs under the consumer name "qtx port <address>"
+// (off, so lamps stay dark until the first byte) and held until the object is destroyed (when the
+// library is unloaded); each byte then sets all eight in one call, lamp 1 (bit 7, D7) on the first
+// line. A line another consumer holds is an error at once, naming the holder: it is never waited
+// for or taken over.
 class GpioPort final : public PortBackend {
 public:
     // Returns null and sets `error` (naming the port, the chip, the lines,
@@ -47,15 +39,15 @@ private:
     };
 
 public:
-    GpioPort(Requested, std::uint16_t address, GpioChipHandle chip, std::string chipText,
-             const std::array<gpiod_line*, kGpioLineCount>& lines, std::string linesText);
+    GpioPort(Requested, std::uint16_t address, std::unique_ptr<GpioChip> chip, std::string chipText,
+             std::unique_ptr<GpioLineRequest> lines, std::string linesText);
 
 private:
     std::uint16_t m_address;
-    GpioChipHandle m_chip;
-    std::string m_chipText;                           // "gpiochip0 [pinctrl-bcm2711] (58 lines)"
-    std::array<gpiod_line*, kGpioLineCount> m_lines;  // owned by m_chip
-    std::string m_linesText;                          // "17 27 22 5 6 13 19 26"
+    std::unique_ptr<GpioChip> m_chip;
+    std::string m_chipText;                    // "gpiochip0 [pinctrl-bcm2711] (58 lines)"
+    std::unique_ptr<GpioLineRequest> m_lines;  // lamp order; released before m_chip closes
+    std::string m_linesText;                   // "17 27 22 5 6 13 19 26"
 };
 
 // What `portio-out --status` says of a GPIO port, without requesting a line:

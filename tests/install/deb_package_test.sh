@@ -60,8 +60,9 @@ field() { sed -n "s/^ $1: //p" <<<"$info"; }
 [ -n "$(field Description)" ] || fail "no Description"
 depends=$(field Depends)
 depends_names=$(tr ',|' '\n\n' <<<"$depends" | sed 's/(.*//; s/ //g')
+# Debian 13 renamed libraries for 64-bit time (libqt6core6t64): either name.
 for needed in libqt6widgets6 libqt6core6 libc6 libstdc++6; do
-  grep -qxF "$needed" <<<"$depends_names" || fail "Depends does not name $needed: '$depends'"
+  grep -qxE "${needed//+/\\+}(t64)?" <<<"$depends_names" || fail "Depends does not name $needed: '$depends'"
 done
 
 contents=$(dpkg-deb --contents "$deb" | awk '{ print $6 }')
@@ -75,7 +76,7 @@ done
 # No back end module, so that qtx depends on none of their libraries.
 modules_in_qtx=$(grep -E 'libportio-' <<<"$contents" || true)
 [ -z "$modules_in_qtx" ] || fail "the qtx package carries back end modules: $modules_in_qtx"
-for library in libgpiod2 libola1; do
+for library in libgpiod2 libgpiod3 libola1 libola1t64; do
   ! grep -qxF "$library" <<<"$depends_names" || fail "qtx depends on $library: '$depends'"
 done
 # Each module's package: the module alone, qtx of the same version, and what

@@ -127,7 +127,8 @@ TEST(AboutDialog, TwoClicksOnZorvikGiveOneDialog) {
     const QPoint moved = first->pos();
     QPushButton* cancel = rig.button(first, "CancelButton");
     cancel->setFocus();
-    QApplication::setActiveWindow(&rig.form.window);
+    rig.form.window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&rig.form.window));
     Dialog* second = rig.openAbout();
     EXPECT_EQ(first, second);
     EXPECT_EQ(aboutDialogs().size(), 1u);
@@ -217,7 +218,8 @@ TEST(AboutDialog, MainWindowKeepsWorkingBesideIt) {
 
     // The main window may come in front of the dialog: it has no owner.
     form.window.raise();
-    QApplication::setActiveWindow(&form.window);
+    form.window.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&form.window));
     EXPECT_EQ(QApplication::activeWindow(), &form.window);
     EXPECT_TRUE(dialog->isVisible());
     form.clickStartStop();

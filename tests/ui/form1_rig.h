@@ -31,7 +31,11 @@ class ShownForm1 {
 public:
     explicit ShownForm1(PortSink& port) : window(port) {
         window.show();
-        QApplication::setActiveWindow(&window);
+        // Activation is asynchronous (Qt 6.8 deprecates setActiveWindow).
+        window.activateWindow();
+        if (!QTest::qWaitForWindowActive(&window)) {
+            throw std::runtime_error("the window did not become active");
+        }
     }
 
     template <typename T>

@@ -57,7 +57,11 @@ struct ListPair {
         }
         plain.move(0, 20);
         window.show();
-        QApplication::setActiveWindow(&window);
+        // Activation is asynchronous (Qt 6.8 deprecates setActiveWindow).
+        window.activateWindow();
+        if (!QTest::qWaitForWindowActive(&window)) {
+            throw std::runtime_error("the window did not become active");
+        }
     }
     void setLine(const QString& text) {
         ours.item(0)->setText(text);

@@ -6,10 +6,11 @@
 #   run_vm_gpio_test.sh GUEST WORK_FOLDER
 #
 # Debian's kernel has neither gpio-sim nor the irq_sim it needs, so the test
-# builds both into one out-of-tree module, gpio-sim.ko, from Debian's
-# linux-source-6.1 (three files taken from its tarball) against the
-# linux-headers of the kernel it boots; irq_sim's handler calls
-# generic_handle_irq() there, since irq_to_desc() is not exported to modules.
+# builds both into one out-of-tree module, gpio-sim.ko, from the release's
+# linux-source-* (6.1 on Debian 12, 6.12 on Debian 13; three files taken from
+# its tarball) against the linux-headers of the kernel it boots; irq_sim's
+# handler calls generic_handle_irq() there, since irq_to_desc() is not
+# exported to modules (the same one-line edit on 6.1 and 6.12).
 # The module is cached beside the kernel (see vm_common.sh), per kernel
 # version. Where QEMU, the kernel's headers, its sources or the kernel
 # package cannot be had, the test says why and exits 77 (skipped).

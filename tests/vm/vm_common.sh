@@ -88,10 +88,19 @@ fetched() {
 }
 
 # A static busybox for the guest (the installed one may be dynamic, and
-# busybox-static would replace it, so it is fetched like the kernel).
+# busybox-static would replace it, so it is fetched like the kernel). Its
+# place in the package: bin/ (Debian 12), usr/bin/ (merged /usr, Debian 13).
 keep_busybox() {
+  local found
   dpkg-deb -x "$1" "$2/tree"
-  mv "$2/tree/bin/busybox" "$2/busybox"
+  for found in "$2/tree/usr/bin/busybox" "$2/tree/bin/busybox" ""; do
+    [ -z "$found" ] || [ ! -f "$found" ] || break
+  done
+  if [ -z "$found" ]; then
+    echo "busybox-static has no busybox in bin/ or usr/bin/" >&2
+    return 1
+  fi
+  mv "$found" "$2/busybox"
   rm -rf "$2/tree"
   if readelf -l "$2/busybox" 2>/dev/null | grep -q 'program interpreter'; then
     echo "busybox-static's busybox is linked dynamically" >&2
@@ -100,8 +109,11 @@ keep_busybox() {
 }
 # vm_find_busybox: sets `busybox` to a static busybox, or skips the test.
 vm_find_busybox() {
-  if readelf -h /bin/busybox >/dev/null 2>&1 && ! readelf -l /bin/busybox | grep -q 'program interpreter'; then
-    busybox=/bin/busybox
+  local installed
+  installed=$(command -v busybox || true)
+  if [ -n "$installed" ] && readelf -h "$installed" >/dev/null 2>&1 &&
+    ! readelf -l "$installed" | grep -q 'program interpreter'; then
+    busybox=$installed
   else
     busybox=$(fetched busybox busybox-static keep_busybox)
     [ -n "$busybox" ] || skip "no static busybox: busybox-static is neither installed nor to be had through apt"
@@ -120,19 +132,29 @@ module_depends() {  # MODULE-FILE -> the modules it needs, one a line
 }
 
 # Keeps the kernel image and vm_kernel_modules with what they need, listed
-# dependencies first in modules/order (the package has no modules.dep).
+# dependencies first in modules/order (the package has no modules.dep). The
+# modules are in lib/modules (Debian 12) or usr/lib/modules (merged /usr).
 keep_kernel() {
   local into=$2 tree=$2/tree
   dpkg-deb -x "$1" "$tree"
   mkdir -p "$into/modules"
   cp "$tree"/boot/vmlinuz-* "$into/vmlinuz"
+  local -a module_dirs=()
+  local dir
+  for dir in "$tree/lib/modules" "$tree/usr/lib/modules"; do
+    [ ! -d "$dir" ] || module_dirs+=("$dir")
+  done
+  if [ ${#module_dirs[@]} -eq 0 ]; then
+    echo "the kernel package has no lib/modules or usr/lib/modules" >&2
+    return 1
+  fi
   local -a order=()
   add_module() {
     local name=$1 file dep
     for dep in "${order[@]}"; do
       [ "$dep" != "$name" ] || return 0
     done
-    file=$(find "$tree/lib/modules" \( -name "$name.ko" -o -name "$name.ko.xz" \) | head -n 1)
+    file=$(find "${module_dirs[@]}" \( -name "$name.ko" -o -name "$name.ko.xz" \) | head -n 1)
     if [ -z "$file" ]; then
       echo "the kernel package has no module $name" >&2
       return 1

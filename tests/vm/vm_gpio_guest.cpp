@@ -29,7 +29,6 @@
 //   release          after the port is released, the lines are free again;
 //                    prints what level the kernel left them at
 
-#include <gpiod.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,6 +41,7 @@
 #include <memory>
 #include <string>
 
+#include "gpio_chip.h"
 #include "gpio_config.h"
 #include "guest_common.h"
 #include "module_loader.h"
@@ -100,18 +100,15 @@ int level(const SimChip& chip, unsigned offset) {
 
 // Who holds line `offset` of the chip at `path` now: "" when nobody does.
 std::string consumerOf(const std::string& path, unsigned offset) {
-    gpiod_chip* chip = gpiod_chip_open(path.c_str());
-    if (chip == nullptr) {
+    const std::unique_ptr<runlight::portio::GpioChip> chip = runlight::portio::GpioChip::open(path);
+    if (!chip) {
         return "(chip cannot be opened: " + std::string(std::strerror(errno)) + ")";
     }
-    std::string consumer;
-    gpiod_line* line = gpiod_chip_get_line(chip, offset);
-    if (line != nullptr && gpiod_line_is_used(line)) {
-        const char* name = gpiod_line_consumer(line);
-        consumer = name != nullptr ? name : "(no name)";
+    runlight::portio::GpioLineState line;
+    if (!chip->lineState(offset, line)) {
+        return "(line cannot be read: " + std::string(std::strerror(errno)) + ")";
     }
-    gpiod_chip_close(chip);
-    return consumer;
+    return !line.used ? "" : !line.consumer.empty() ? line.consumer : "(no name)";
 }
 
 // The port's settings as the library resolves them from the environment and
@@ -260,9 +257,11 @@ class LineHolder : public HeldElsewhere {
 public:
     LineHolder(const std::string& chipPath, unsigned offset)
         : HeldElsewhere([&chipPath, offset] {
-              gpiod_chip* chip = gpiod_chip_open(chipPath.c_str());
-              gpiod_line* line = chip != nullptr ? gpiod_chip_get_line(chip, offset) : nullptr;
-              return line != nullptr && gpiod_line_request_output(line, "relay-test", 1) == 0;
+              // Kept until this process ends: the chip and the request are let go of.
+              auto* chip = runlight::portio::GpioChip::open(chipPath).release();
+              auto* line = chip != nullptr ? chip->request({offset}, "relay-test", false).release()
+                                           : nullptr;
+              return line != nullptr && line->set({1});
           }) {}
 };
 
