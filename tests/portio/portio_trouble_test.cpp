@@ -27,6 +27,7 @@
 
 #include "port_chooser.h"
 #include "port_io.h"
+#include "run_command.h"
 #include "sim_port.h"
 #include "sim_port_look.h"
 #include "temp_folder.h"
@@ -36,6 +37,7 @@ namespace runlight::portio {
 namespace {
 
 using runlight::testing::fileLines;
+using runlight::testing::runCommand;
 using runlight::testing::stateOf;
 using runlight::testing::TempFolder;
 using ::testing::HasSubstr;
@@ -362,14 +364,7 @@ TEST(SimFileTrouble, AFullFilesystemIsAFailedWriteNeverASignal) {
 
     const std::string command = "env PORTIO_BACKEND=sim XDG_RUNTIME_DIR=" + runtime.path() +
                                 " " PORTIO_OUT_PATH " 0x5A 2>&1";
-    FILE* tool = ::popen(command.c_str(), "r");
-    ASSERT_NE(tool, nullptr);
-    std::string said;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, tool) != nullptr) {
-        said += buffer;
-    }
-    const int status = ::pclose(tool);
+    const auto [status, said] = runCommand(command);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
     EXPECT_THAT(said, HasSubstr("No space left on device"));
     const std::string probe = "env PORTIO_BACKEND=sim XDG_RUNTIME_DIR=" + runtime.path() +
@@ -384,20 +379,6 @@ TEST(SimFileTrouble, AFullFilesystemIsAFailedWriteNeverASignal) {
     EXPECT_EQ(io.lastError(), "");
     EXPECT_EQ(io.in(888), 0xA5);
     ::umount2(runtime.path().c_str(), MNT_DETACH);
-}
-
-// Runs `command` under sh; its exit status and what it said.
-std::pair<int, std::string> run(const std::string& command) {
-    FILE* tool = ::popen(command.c_str(), "r");
-    if (tool == nullptr) {
-        return {-1, "no popen"};
-    }
-    std::string said;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, tool) != nullptr) {
-        said += buffer;
-    }
-    return {::pclose(tool), said};
 }
 
 // The process's file size limit at 0 (ulimit -f 0): growing the port's file
@@ -434,8 +415,8 @@ TEST(SimFileTrouble, AFileSizeLimitIsAFailedWriteNeverASignal) {
     EXPECT_TRUE(early->write(0x33, error)) << error;
 
     const auto [status, said] =
-        run("ulimit -f 0; env PORTIO_BACKEND=sim XDG_RUNTIME_DIR=" + runtime.path() +
-            " " PORTIO_OUT_PATH " --port 777 1 2>&1");
+        runCommand("ulimit -f 0; env PORTIO_BACKEND=sim XDG_RUNTIME_DIR=" + runtime.path() +
+                   " " PORTIO_OUT_PATH " --port 777 1 2>&1");
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
     EXPECT_THAT(said, HasSubstr("File too large"));
 }
@@ -449,7 +430,7 @@ TEST(SimFileTrouble, PortioOutSaysWhatAWriteFindsAndNeverWritesItsMessagesIntoAP
     ASSERT_EQ(::mkfifo((runtime / "unread").c_str(), 0600), 0);
     const std::string tool = "env PORTIO_BACKEND=sim XDG_RUNTIME_DIR=" + runtime.path() +
                              " PORTIO_TRACE=" + runtime / "unread" + " " PORTIO_OUT_PATH;
-    const auto written = run(tool + " 0x5A 2>&-");
+    const auto written = runCommand(tool + " 0x5A 2>&-");
     EXPECT_EQ(written.first, 0) << written.second;
     std::string error;
     const std::string folder = simFolder(runtime.path(), "", error);
@@ -458,10 +439,10 @@ TEST(SimFileTrouble, PortioOutSaysWhatAWriteFindsAndNeverWritesItsMessagesIntoAP
     EXPECT_EQ(stateOf(*port).byte, 0x5A);
 
     ASSERT_EQ(::symlink(port->path().c_str(), (folder + "/port-889").c_str()), 0);
-    const auto status = run(tool + " --port 889 --status 2>&1");
+    const auto status = runCommand(tool + " --port 889 --status 2>&1");
     EXPECT_TRUE(WIFEXITED(status.first) && WEXITSTATUS(status.first) == 1) << status.second;
     EXPECT_THAT(status.second, HasSubstr("not reachable: port 889 (0x379) (simulated)"));
-    const auto write = run(tool + " --port 889 1 2>&1");
+    const auto write = runCommand(tool + " --port 889 1 2>&1");
     EXPECT_TRUE(WIFEXITED(write.first) && WEXITSTATUS(write.first) == 1) << write.second;
 }
 

@@ -17,6 +17,7 @@
 #include "module_loader.h"
 #include "port_chooser.h"
 #include "port_io.h"
+#include "run_command.h"
 #include "settings.h"
 #include "sim_port.h"
 #include "temp_folder.h"
@@ -29,6 +30,7 @@ using runlight::portio::PortSettings;
 using runlight::portio::readSettingsFile;
 using runlight::portio::Settings;
 using runlight::portio::SettingsFile;
+using runlight::testing::runCommand;
 using runlight::testing::TempFolder;
 using ::testing::HasSubstr;
 using namespace std::string_literals;
@@ -297,14 +299,7 @@ TEST(ModuleLoader, AProgramLooksForModulesBesideItsRealFileOnly) {
         "env PORTIO_BACKEND=ola XDG_CONFIG_HOME=/nonexistent bash -c "
         "'exec -a " +
         decoy / "portio-out" + " " PORTIO_OUT_PATH " 1' 2>&1";
-    FILE* tool = ::popen(command.c_str(), "r");
-    ASSERT_NE(tool, nullptr);
-    std::string said;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, tool) != nullptr) {
-        said += buffer;
-    }
-    ::pclose(tool);
+    const std::string said = runCommand(command).second;
     EXPECT_THAT(said, HasSubstr("port 888 (0x378)"));
     EXPECT_THAT(said, ::testing::Not(HasSubstr(decoy.path()))) << "the decoy was looked at";
 }
