@@ -126,8 +126,12 @@ esac
 echo "display $DISPLAY${WAYLAND_DISPLAY:+, Wayland display $WAYLAND_DISPLAY}"
 
 # The X window of the top-level window titled `title` (an id), or nothing.
+# Our programs' own windows only: mutter 44 and later draw X11 frames in a
+# client of their own (mutter-x11-frames) whose frame windows carry the same
+# titles.
 window_of() {
-  xwininfo -root -tree 2>/dev/null | awk -v t="\"$1" 'index($0, t) { print $1; exit }'
+  xwininfo -root -tree 2>/dev/null |
+    awk -v t="\"$1" 'index($0, t) && /: \("(qtx|portio-monitor)" / { print $1; exit }'
 }
 # "x y width height" of window `id` on the screen (its area inside any frame).
 geometry_of() {
