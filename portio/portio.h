@@ -11,7 +11,7 @@
    that the lamp monitor shows, and back ends in modules loaded by name (OLA:
    eight DMX channels); the settings file ($XDG_CONFIG_HOME/portio/portio.conf)
    and the environment (PORTIO_BACKEND, PORTIO_DEVICE, PORTIO_TRACE,
-   PORTIO_OLA_...) steer it (see the README). Nothing happens before the
+   PORTIO_OLA_...) steer it (see docs/port-library.md). Nothing happens before the
    first call.
 
    Thread-compatible: calls from several threads must be serialised by the

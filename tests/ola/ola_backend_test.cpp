@@ -215,7 +215,7 @@ TEST_F(OlaBackend, TheRunningLightPutsStartAndItsStepsOnTheUniverseInOrder) {
     EXPECT_EQ(seen, expected);
 }
 
-// portio-out --status, as the README's troubleshooting uses it.
+// portio-out --status, as the DMX guide's troubleshooting uses it.
 std::pair<int, std::string> status() {
     FILE* tool = ::popen(PORTIO_OUT_PATH " --status 2>&1", "r");
     std::string output;
