@@ -25,14 +25,16 @@ foreach(rule IN LISTS rules)
     endforeach()
   endforeach()
 endforeach()
-# The rooms around src/: the port library (portio/, its modules included)
-# stands alone, and the lamp monitor (monitor/) builds on it and on the
-# window's placement only. A quoted include must be found beside the file or
+# The rooms around src/: the shared pieces (base/) stand on nothing of ours;
+# the port library (portio/, its modules included) stands on them alone, and
+# the lamp monitor (monitor/) builds on both and on the window's placement
+# only. A quoted include must be found beside the file or
 # in one of the folders its room may reach; the library takes no toolkit.
 # Each rule: folder|what it may reach (,-separated, from the repo's top).
 set(rooms
-  "portio|portio"
-  "monitor|monitor,portio,src/placement,src/ui/screen_placement.h")
+  "base|base"
+  "portio|portio,base"
+  "monitor|monitor,portio,base,src/placement,src/ui/screen_placement.h")
 foreach(room IN LISTS rooms)
   string(REPLACE "|" ";" parts "${room}")
   list(GET parts 0 folder)
@@ -43,7 +45,7 @@ foreach(room IN LISTS rooms)
     get_filename_component(here "${file}" DIRECTORY)
     file(STRINGS "${file}" lines REGEX "^[ \t]*#[ \t]*include")
     foreach(line IN LISTS lines)
-      if(folder STREQUAL "portio" AND line MATCHES "#[ \t]*include[ \t]*<Q")
+      if((folder STREQUAL "portio" OR folder STREQUAL "base") AND line MATCHES "#[ \t]*include[ \t]*<Q")
         string(APPEND failures "\n  ${file}: ${line}")
         continue()
       endif()
