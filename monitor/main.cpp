@@ -101,15 +101,14 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<QWidget> monitor;
     if (choice.kind == runlight::portio::Choice::Kind::Module) {
-        std::string error;
         const auto module = runlight::portio::BackendModule::load(
-            *choice.module, runlight::portio::moduleFolders(), error);
+            *choice.module, runlight::portio::moduleFolders());
         if (!module) {
             std::fprintf(stderr, "portio-monitor: %s: %s\n",
-                         runlight::portio::portLabel(address).c_str(), error.c_str());
+                         runlight::portio::portLabel(address).c_str(), module.error().c_str());
             return 1;
         }
-        monitor = std::make_unique<runlight::ui::ModuleMonitor>(address, module, resolved);
+        monitor = std::make_unique<runlight::ui::ModuleMonitor>(address, *module, resolved);
     } else {
         if (choice.kind == runlight::portio::Choice::Kind::Error) {
             // The port library writes nothing now; the simulated port shows its last byte.

@@ -1,6 +1,6 @@
 #include "module_loader.h"
 
-#include <dlfcn.h>
+#include <dlfcn.h>  // dladdr1, for the folder this code is in
 #include <elf.h>
 #include <fcntl.h>
 #include <link.h>
@@ -16,6 +16,7 @@
 
 #include "portio_module.h"
 #include "settings.h"
+#include "unique_fd.h"
 
 #ifndef PORTIO_MODULE_DIR
 #define PORTIO_MODULE_DIR "/usr/lib"
@@ -24,11 +25,6 @@
 namespace runlight::portio {
 
 namespace {
-
-constexpr std::array<ModuleInfo, 2> kModules{{
-    {"ola", "OLA (DMX)", "qtx-ola"},
-    {"gpio", "GPIO (libgpiod)", "qtx-gpio"},
-}};
 
 void assignText(void* context, const char* text) {
     *static_cast<std::string*>(context) = text != nullptr ? text : "";
@@ -110,18 +106,19 @@ std::vector<std::string> ownFolders() {
     return folders;
 }
 
-// Whether the file at `path` can be handed to dlopen without harm: a regular
-// file (a FIFO would keep dlopen waiting for ever) holding a whole ELF
-// shared object of this machine, every loadable segment within the file.
-// dlopen maps the segments of a file cut short (a broken install, a disk
+// Whether the file at `path` can be handed to the system's loader without
+// harm: a regular file (a FIFO would keep the loader waiting for ever)
+// holding a whole ELF shared object of this machine, every loadable segment
+// within the file. The loader maps the segments of a file cut short (a broken install, a disk
 // that filled up during an upgrade) all the same, and the first touch of a
 // page past the file's end is SIGBUS. "" when it can, else what is wrong.
 std::string damage(const std::string& path) {
-    const int fd =
-        aboveStandardStreams(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (fd < 0) {
+    const UniqueFd file(
+        aboveStandardStreams(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)));
+    if (!file) {
         return "cannot open it: " + systemReason(errno);
     }
+    const int fd = file.get();
     struct stat info {};
     ElfW(Ehdr) header{};
     std::string why;
@@ -151,24 +148,10 @@ std::string damage(const std::string& path) {
             }
         }
     }
-    ::close(fd);
     return why;
 }
 
 }  // namespace
-
-const ModuleInfo* findModuleInfo(std::string_view backend) {
-    for (const ModuleInfo& info : kModules) {
-        if (backend == info.backend) {
-            return &info;
-        }
-    }
-    return nullptr;
-}
-
-std::string moduleFileName(std::string_view backend) {
-    return "libportio-" + std::string(backend) + ".so.1";
-}
 
 std::vector<std::string> moduleFolders() {
     std::vector<std::string> folders = ownFolders();
@@ -178,10 +161,9 @@ std::vector<std::string> moduleFolders() {
     return folders;
 }
 
-std::shared_ptr<BackendModule> BackendModule::load(const ModuleInfo& info,
-                                                   const std::vector<std::string>& folders,
-                                                   std::string& error) {
-    const std::string file = moduleFileName(info.backend);
+Result<std::shared_ptr<BackendModule>> BackendModule::load(
+    const BackendInfo& backend, const std::vector<std::string>& folders) {
+    const std::string file = backend.file;
     std::string path;
     std::string looked;
     for (const std::string& folder : folders) {
@@ -192,70 +174,61 @@ std::shared_ptr<BackendModule> BackendModule::load(const ModuleInfo& info,
         }
         looked += (looked.empty() ? "" : ", ") + folder;
     }
-    const std::string install = std::string("install the ") + info.package +
-                                " package (\"sudo apt install " + info.package + "\")";
+    const std::string install = std::string("install the ") + backend.package +
+                                " package (\"sudo apt install " + backend.package + "\")";
     if (path.empty()) {
-        error = std::string("the ") + info.title + " back end is not installed: " + file +
-                " is in none of " + looked + "; " + install;
-        return nullptr;
+        return fail(std::string("the ") + backend.title + " back end is not installed: " + file +
+                    " is in none of " + looked + "; " + install);
     }
     const std::string damaged = damage(path);
     if (!damaged.empty()) {
-        error = std::string("cannot load the ") + info.title + " back end " + path +
-                ": the file is damaged: " + damaged + "; reinstall the " + info.package +
-                " package (\"sudo apt install --reinstall " + info.package + "\")";
-        return nullptr;
+        return fail(std::string("cannot load the ") + backend.title + " back end " + path +
+                    ": the file is damaged: " + damaged + "; reinstall the " + backend.package +
+                    " package (\"sudo apt install --reinstall " + backend.package + "\")");
     }
-    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-    if (handle == nullptr) {
-        const char* reason = ::dlerror();
-        error = std::string("cannot load the ") + info.title + " back end " + path + ": " +
-                (reason != nullptr ? reason : "unknown reason") + "; " + install +
-                " again, which brings what it needs";
-        return nullptr;
+    // Kept mapped: a module's third-party libraries (libola, protobuf) are
+    // not all safe to unload and load again.
+    auto library = DynamicLibrary::open(path, DynamicLibrary::Keep::Mapped);
+    if (!library) {
+        return fail(std::string("cannot load the ") + backend.title + " back end " + path + ": " +
+                    library.error() + "; " + install + " again, which brings what it needs");
     }
-    const auto factory =
-        reinterpret_cast<PortioModuleFactory>(::dlsym(handle, PORTIO_MODULE_FACTORY));
-    const PortioModule* module = factory != nullptr ? factory(PORTIO_MODULE_ABI) : nullptr;
-    const std::string same = "; install the " + std::string(info.package) +
+    // By address, not function<>(): Result's constructor would take a
+    // function pointer by a name that -Wshadow finds clashing with value().
+    const auto factory = library->symbol(PORTIO_MODULE_FACTORY);
+    const PortioModule* module =
+        factory ? reinterpret_cast<PortioModuleFactory>(*factory)(PORTIO_MODULE_ABI) : nullptr;
+    const std::string same = "; install the " + std::string(backend.package) +
                              " package of the same version as the port library";
     if (module == nullptr) {
-        ::dlclose(handle);
-        error = path + " is not a port library module (no " + PORTIO_MODULE_FACTORY + ")" + same;
-        return nullptr;
+        return fail(path + " is not a port library module (no " + PORTIO_MODULE_FACTORY + ")" +
+                    same);
     }
     if (module->abi != PORTIO_MODULE_ABI) {
-        ::dlclose(handle);
-        error = path + " speaks module interface " + std::to_string(module->abi) +
-                ", this port library speaks " + std::to_string(PORTIO_MODULE_ABI) + same;
-        return nullptr;
+        return fail(path + " speaks module interface " + std::to_string(module->abi) +
+                    ", this port library speaks " + std::to_string(PORTIO_MODULE_ABI) + same);
     }
-    if (module->name == nullptr || std::string_view(module->name) != info.backend) {
-        ::dlclose(handle);
-        error = path + " is not the " + info.title + " back end" + same;
-        return nullptr;
+    if (module->name == nullptr || std::string_view(module->name) != backend.name) {
+        return fail(path + " is not the " + backend.title + " back end" + same);
     }
-    return std::make_shared<BackendModule>(Loaded{}, path, handle, module);
+    return std::make_shared<BackendModule>(Loaded{}, path, std::move(*library), module);
 }
 
-BackendModule::BackendModule(Loaded, std::string path, void* handle, const PortioModule* module)
-    : m_path(std::move(path)), m_handle(handle), m_module(module) {}
+BackendModule::BackendModule(Loaded, std::string path, DynamicLibrary library,
+                             const PortioModule* module)
+    : m_path(std::move(path)), m_library(std::move(library)), m_module(module) {}
 
-BackendModule::~BackendModule() {
-    ::dlclose(m_handle);  // the module stays mapped (RTLD_NODELETE); this drops our count
-}
-
-std::unique_ptr<PortBackend> BackendModule::open(std::uint16_t address,
-                                                 const PortSettings& settings, std::string& error) {
+Result<std::unique_ptr<PortBackend>> BackendModule::open(std::uint16_t address,
+                                                         const PortSettings& settings) {
     const PortioSettings view = settingsView(settings);
+    std::string error;
     PortioBackend* backend = m_module->open(address, &view, textInto(error));
     if (backend == nullptr) {
-        if (error.empty()) {
-            error = portLabel(address) + ": " + m_path + " could not open the port";
-        }
-        return nullptr;
+        return fail(error.empty() ? portLabel(address) + ": " + m_path + " could not open the port"
+                                  : error);
     }
-    return std::make_unique<ModuleBackend>(shared_from_this(), *m_module, backend);
+    return std::unique_ptr<PortBackend>(
+        std::make_unique<ModuleBackend>(shared_from_this(), *m_module, backend));
 }
 
 ModuleWatch::ModuleWatch(Started, std::shared_ptr<const BackendModule> owner,
@@ -300,10 +273,14 @@ std::unique_ptr<ModuleWatch> BackendModule::watch(std::uint16_t address,
     return watch;
 }
 
-bool BackendModule::probe(std::uint16_t address, const PortSettings& settings,
-                          std::string& report) const {
+Result<std::string> BackendModule::probe(std::uint16_t address,
+                                         const PortSettings& settings) const {
     const PortioSettings view = settingsView(settings);
-    return m_module->probe(address, &view, textInto(report)) == 1;
+    std::string report;
+    if (m_module->probe(address, &view, textInto(report)) != 1) {
+        return fail(report);
+    }
+    return report;
 }
 
 }  // namespace runlight::portio

@@ -9,10 +9,12 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "backend_table.h"
+#include "dynamic_library.h"
 #include "port_backend.h"
+#include "result.h"
 
 struct PortioModule;
 struct PortioWatch;
@@ -21,19 +23,6 @@ namespace runlight::portio {
 
 class PortSettings;
 class BackendModule;
-
-// A back end that lives in a module, and the Debian package that brings it.
-struct ModuleInfo {
-    const char* backend;  // "ola": the `backend` value
-    const char* title;    // "OLA (DMX)": for messages
-    const char* package;  // "qtx-ola"
-};
-
-// The module of `backend`, or null for a back end built into the library.
-const ModuleInfo* findModuleInfo(std::string_view backend);
-
-// "libportio-ola.so.1"
-std::string moduleFileName(std::string_view backend);
 
 // Where modules are looked for, in order: the folder of the file that holds
 // this code (libportio.so.1, or the program it is linked into: the real
@@ -73,19 +62,18 @@ private:
 // (libola, protobuf) are not all safe to unload and load again.
 class BackendModule : public std::enable_shared_from_this<BackendModule> {
 public:
-    // Loads the module of `backend` from the first of `folders` that has its
-    // file. Returns null with `error` saying what is missing and which
-    // package to install, why the file would not load, or that it speaks
-    // another interface version.
-    static std::shared_ptr<BackendModule> load(const ModuleInfo& info,
-                                               const std::vector<std::string>& folders,
-                                               std::string& error);
+    // Loads the module of `backend` (a module's entry of the back end table)
+    // from the first of `folders` that has its file. Fails saying what is
+    // missing and which package to install, why the file would not load, or
+    // that it speaks another interface version.
+    static Result<std::shared_ptr<BackendModule>> load(const BackendInfo& backend,
+                                                       const std::vector<std::string>& folders);
 
-    // The module's back end for `address`; null with the module's reason.
-    std::unique_ptr<PortBackend> open(std::uint16_t address, const PortSettings& settings,
-                                      std::string& error);
-    // See PortioModule::probe.
-    bool probe(std::uint16_t address, const PortSettings& settings, std::string& report) const;
+    // The module's back end for `address`; fails with the module's reason.
+    Result<std::unique_ptr<PortBackend>> open(std::uint16_t address, const PortSettings& settings);
+    // See PortioModule::probe: what the module found, as a value when the far
+    // end is reachable now, as the failure when it is not.
+    Result<std::string> probe(std::uint16_t address, const PortSettings& settings) const;
 
     // Starts the module's watch on `address` (see PortioModule::watch):
     // `changed` runs on the module's thread after every change. Null with
@@ -99,14 +87,13 @@ public:
     struct Loaded {  // only load() makes one
         explicit Loaded() = default;
     };
-    BackendModule(Loaded, std::string path, void* handle, const PortioModule* module);
-    ~BackendModule();
+    BackendModule(Loaded, std::string path, DynamicLibrary library, const PortioModule* module);
     BackendModule(const BackendModule&) = delete;
     BackendModule& operator=(const BackendModule&) = delete;
 
 private:
     std::string m_path;
-    void* m_handle;
+    DynamicLibrary m_library;  // Keep::Mapped
     const PortioModule* m_module;
 };
 

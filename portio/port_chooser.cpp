@@ -1,8 +1,9 @@
 #include "port_chooser.h"
 
 #include <cstdlib>
+#include <utility>
 
-#include "module_loader.h"
+#include "backend_table.h"
 #include "port_backend.h"
 #include "settings.h"
 
@@ -12,6 +13,14 @@ namespace {
 std::string environment(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? value : "";
+}
+
+// A choice that failed: the port's label goes on here, once, for every
+// reason the choice itself finds.
+Choice failed(std::uint16_t address, const std::string& reason) {
+    Choice choice;
+    choice.error = portLabel(address) + ": " + reason + "; nothing was written";
+    return choice;
 }
 }  // namespace
 
@@ -23,12 +32,12 @@ Settings Settings::fromEnvironment() {
     settings.runtimeDir = environment("XDG_RUNTIME_DIR");
     settings.tmpDir = environment("TMPDIR");
     settings.configFile = settingsFilePath(environment("XDG_CONFIG_HOME"), environment("HOME"));
-    for (const SettingKey& key : settingKeys()) {
+    forEachKey([&settings](const SettingKey& key, const BackendInfo*) {
         const std::string value = environment(key.variable);
         if (!value.empty()) {
             settings.variables[key.variable] = value;
         }
-    }
+    });
     return settings;
 }
 
@@ -39,19 +48,18 @@ Choice choose(std::uint16_t address, const Settings& settings) {
         choice.kind = Choice::Kind::Sim;
         return choice;
     }
-    if (const ModuleInfo* module = findModuleInfo(backend)) {
+    const BackendInfo* named = findBackend(backend);
+    if (named != nullptr && named->kind == BackendInfo::Kind::Module) {
         choice.kind = Choice::Kind::Module;
-        choice.module = module;
+        choice.module = named;
         return choice;
     }
     if (backend != "" && backend != "auto" && backend != "parport") {
         std::string known;
-        for (const char* name : backendNames()) {
-            known += (known.empty() ? "" : ", ") + std::string(name);
+        for (const BackendInfo& each : kBackends) {
+            known += (known.empty() ? "" : ", ") + std::string(each.name);
         }
-        choice.error = portLabel(address) + ": PORTIO_BACKEND=" + backend + " is not one of " +
-                       known + "; nothing was written";
-        return choice;
+        return failed(address, "PORTIO_BACKEND=" + backend + " is not one of " + known);
     }
     const auto found = findParport(address, settings.procRoot, settings.devRoot, settings.device);
     if (found) {
@@ -78,13 +86,12 @@ Choice chooseWithSettings(std::uint16_t address, const Settings& settings, PortS
             variables.erase(name);
         }
     }
-    std::string error;
-    if (!resolvePortSettings(address, settings.configFile, variables, resolved, error)) {
+    auto read = resolvePortSettings(address, settings.configFile, variables);
+    if (!read) {
         resolved = PortSettings{};
-        Choice choice;
-        choice.error = portLabel(address) + ": " + error + "; nothing was written";
-        return choice;
+        return failed(address, read.error());
     }
+    resolved = std::move(*read);
     Settings chosen = settings;
     chosen.backend = resolved.text("backend");
     chosen.device = resolved.text("device");

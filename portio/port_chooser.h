@@ -11,7 +11,7 @@
 namespace runlight::portio {
 
 struct ParportDriver;
-struct ModuleInfo;
+struct BackendInfo;
 class PortSettings;
 
 // What steers the library, read from the environment at its first call.
@@ -39,9 +39,9 @@ struct Settings {
 struct Choice {
     enum class Kind { Parport, Sim, Module, Error };
     Kind kind = Kind::Error;
-    ParportChoice parport;               // for Parport
-    const ModuleInfo* module = nullptr;  // for Module: the back end's module
-    std::string error;                   // for Error: names the port and what is wrong
+    ParportChoice parport;                // for Parport
+    const BackendInfo* module = nullptr;  // for Module: the back end's entry in the table
+    std::string error;                    // for Error: names the port and what is wrong
 };
 
 // Which back end serves `address`:

@@ -41,14 +41,16 @@ PortBackend* PortIo::backendFor(std::uint16_t address) {
             break;
         }
         case Choice::Kind::Module: {
-            const auto module = BackendModule::load(
-                *choice.module,
-                m_settings.moduleFolders.empty() ? moduleFolders() : m_settings.moduleFolders,
-                m_lastError);
-            if (!module) {
-                m_lastError = portLabel(address) + ": " + m_lastError + "; nothing was written";
+            const auto module = BackendModule::load(*choice.module, m_settings.moduleFolders.empty()
+                                                                        ? moduleFolders()
+                                                                        : m_settings.moduleFolders);
+            auto opened =
+                module ? (*module)->open(address, resolved)
+                       : fail(portLabel(address) + ": " + module.error() + "; nothing was written");
+            if (opened) {
+                slot = std::move(*opened);
             } else {
-                slot = module->open(address, resolved, m_lastError);
+                m_lastError = opened.error();
             }
             break;
         }

@@ -17,19 +17,18 @@ std::string fileLine(const Settings& settings, std::uint16_t address) {
     if (settings.configFile.empty()) {
         return "settings file: none (neither XDG_CONFIG_HOME nor HOME is set)\n";
     }
-    SettingsFile file;
-    std::string error;
-    if (!readSettingsFile(settings.configFile, file, error)) {
-        return "settings file: " + error + "\n";
+    const auto file = readSettingsFile(settings.configFile);
+    if (!file) {
+        return "settings file: " + file.error() + "\n";
     }
-    if (!file.exists) {
+    if (!file->exists) {
         return "settings file: " + settings.configFile + " (not there)\n";
     }
-    const auto section = file.ports.find(address);
+    const auto section = file->ports.find(address);
     return "settings file: " + settings.configFile +
-           (section == file.ports.end() ? " (no [port " + std::to_string(address) + "] section)\n"
-                                        : " ([port " + std::to_string(address) + "] on line " +
-                                              std::to_string(section->second.line) + ")\n");
+           (section == file->ports.end() ? " (no [port " + std::to_string(address) + "] section)\n"
+                                         : " ([port " + std::to_string(address) + "] on line " +
+                                               std::to_string(section->second.line) + ")\n");
 }
 
 std::string ruleText(const ParportChoice& choice, std::uint16_t address) {
@@ -58,15 +57,15 @@ PortStatus portStatus(std::uint16_t address, const Settings& settings) {
     }
     const SettingValue* backend = resolved.find("backend");
     text += "backend: " + backend->text + " (from " + backend->origin + ")\n";
-    for (const SettingKey& key : settingKeys()) {
+    forEachKey([&](const SettingKey& key, const BackendInfo* owner) {
         const SettingValue* value = resolved.find(key.key);
         const bool shown = std::string_view(key.key) != "backend" &&
-                           (*key.backend == '\0' || backend->text == key.backend);
+                           (owner == nullptr || backend->text == owner->name);
         if (shown && value != nullptr) {
             text += "  " + std::string(key.key) + " = " + value->text + " (from " + value->origin +
                     "; " + key.variable + " overrides)\n";
         }
-    }
+    });
     std::string error;
     switch (choice.kind) {
         case Choice::Kind::Error:
@@ -98,16 +97,18 @@ PortStatus portStatus(std::uint16_t address, const Settings& settings) {
             break;
         }
         case Choice::Kind::Module: {
-            const auto module = BackendModule::load(
-                *choice.module,
-                settings.moduleFolders.empty() ? moduleFolders() : settings.moduleFolders, error);
+            const auto module = BackendModule::load(*choice.module, settings.moduleFolders.empty()
+                                                                        ? moduleFolders()
+                                                                        : settings.moduleFolders);
             if (!module) {
-                text += "not reachable: " + error + "\n";
+                text += "not reachable: " + module.error() + "\n";
                 break;
             }
-            text += "uses: " + module->path() + "\n";
-            status.reachable = module->probe(address, resolved, error);
-            text += (status.reachable ? "reachable: yes, " : "not reachable: ") + error + "\n";
+            text += "uses: " + (*module)->path() + "\n";
+            const auto probed = (*module)->probe(address, resolved);
+            status.reachable = probed.has_value();
+            text += probed ? "reachable: yes, " + *probed + "\n"
+                           : "not reachable: " + probed.error() + "\n";
             break;
         }
     }

@@ -5,91 +5,23 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <charconv>
-#include <cstring>
+#include <optional>
 
-#include "gpio/gpio_config.h"
 #include "port_backend.h"
+#include "setting_rules.h"
+#include "unique_fd.h"
 
 namespace runlight::portio {
 
 namespace {
 
-constexpr std::array<const char*, 5> kBackends{"auto", "parport", "sim", "ola", "gpio"};
-
-std::string checkBackend(std::string_view value) {
-    for (const char* name : kBackends) {
-        if (value == name) {
-            return "";
-        }
-    }
-    std::string known;
-    for (const char* name : kBackends) {
-        known += (known.empty() ? "" : ", ") + std::string(name);
-    }
-    return "is not one of " + known;
-}
-
-std::string checkText(std::string_view value) {
-    return value.empty() ? "is empty" : "";
-}
-
-// A whole number Low..High in decimal, nothing around it.
-template <long Low, long High>
-std::string checkRange(std::string_view value) {
-    long number = 0;
-    const auto [end, status] = std::from_chars(value.data(), value.data() + value.size(), number);
-    if (value.empty() || status != std::errc() || end != value.data() + value.size() ||
-        number < Low || number > High) {
-        return "is not a whole number " + std::to_string(Low) + ".." + std::to_string(High);
-    }
-    return "";
-}
-
-std::string checkGpioLines(std::string_view value) {
-    GpioLineRefs lines;
-    std::string error;
-    return parseGpioLines(value, lines, error) ? "" : "is not eight lines of a chip: " + error;
-}
-
-std::string checkYesNo(std::string_view value) {
-    bool yes = false;
-    std::string error;
-    return parseYesNo(value, yes, error) ? "" : "is neither yes nor no";
-}
-
-// The table of every key. A back end with settings of its own adds a block
-// here, with its own environment variables, so that the file is checked
-// before its module is loaded.
-constexpr SettingKey kKeys[] = {
-    // The library's own, for every port.
-    {"backend", "PORTIO_BACKEND", "", "auto", &checkBackend},
-    {"device", "PORTIO_DEVICE", "", nullptr, &checkText},  // parport: /dev/parportN
-    {"trace", "PORTIO_TRACE", "", nullptr, &checkText},
-    // OLA (libportio-ola.so.1): DMX universe, first of the eight channels,
-    // on level of a set bit, olad's RPC port on this machine, and how often
-    // the last frame goes out again while nothing is written (ms, 0 = never).
-    {"universe", "PORTIO_OLA_UNIVERSE", "ola", "1", &checkRange<0, 2147483647>},
-    {"channel", "PORTIO_OLA_CHANNEL", "ola", "1", &checkRange<1, 505>},
-    {"level", "PORTIO_OLA_LEVEL", "ola", "255", &checkRange<1, 255>},
-    {"ola-port", "PORTIO_OLA_PORT", "ola", "9010", &checkRange<1, 65535>},
-    {"keep-alive", "PORTIO_OLA_KEEPALIVE", "ola", "1000", &checkRange<0, 10000>},
-    // GPIO (libportio-gpio.so.1): the chip by name, path or label; its eight
-    // lines in lamp order, lamp 1 (D7) first; whether a line's low level
-    // switches its lamp on. Chip and lines have no default: the wrong pins
-    // of a guessed chip could drive anything.
-    {"chip", "PORTIO_GPIO_CHIP", "gpio", nullptr, &checkText},
-    {"lines", "PORTIO_GPIO_LINES", "gpio", nullptr, &checkGpioLines},
-    {"active-low", "PORTIO_GPIO_ACTIVE_LOW", "gpio", "no", &checkYesNo},
-};
-
 std::string knownKeys() {
     std::string known;
-    for (const SettingKey& key : kKeys) {
+    forEachKey([&known](const SettingKey& key, const BackendInfo*) {
         known += (known.empty() ? "" : ", ") + std::string(key.key);
-    }
+    });
     return known;
 }
 
@@ -141,67 +73,51 @@ std::string fileKind(mode_t mode) {
     return "not a regular file";
 }
 
-// The whole of the file at `path` into `text`. Opened without blocking (a
-// FIFO has no writer to wait for) and refused unless a regular file of at
-// most kMaxFileSize bytes: a link to /dev/zero would be read for ever. A
-// missing file sets `exists` false; a link to nothing is an error.
-bool readWhole(const std::string& path, std::string& text, bool& exists, std::string& error) {
-    exists = false;
-    const int opened = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (opened < 0) {
+// The whole of the file at `path`, or nothing when there is no file there.
+// Opened without blocking (a FIFO has no writer to wait for) and refused
+// unless a regular file of at most kMaxFileSize bytes: a link to /dev/zero
+// would be read for ever. A link to nothing is an error.
+Result<std::optional<std::string>> readWhole(const std::string& path) {
+    const UniqueFd fd(
+        aboveStandardStreams(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)));
+    if (!fd) {
         const int errnum = errno;
         struct stat link {};
         if (errnum == ENOENT && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
             std::string target(256, '\0');
             const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
             target.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
-            error = path + ": a link to " + target +
-                    ", which does not exist; mend the link or remove it";
-            return false;
+            return fail(path + ": a link to " + target +
+                        ", which does not exist; mend the link or remove it");
         }
         if (errnum == ENOENT) {
-            return true;
+            return std::optional<std::string>{};
         }
-        error = path + ": cannot read it: " + systemReason(errnum);
-        return false;
+        return fail(path + ": cannot read it: " + systemReason(errnum));
     }
-    const int fd = aboveStandardStreams(opened);
-    if (fd < 0) {
-        error = path + ": cannot read it: " + systemReason(errno);
-        return false;
-    }
-    exists = true;
     struct stat info {};
-    if (::fstat(fd, &info) < 0) {
-        error = path + ": cannot read it: " + systemReason(errno);
-        ::close(fd);
-        return false;
+    if (::fstat(fd.get(), &info) < 0) {
+        return fail(path + ": cannot read it: " + systemReason(errno));
     }
     if (!S_ISREG(info.st_mode)) {
-        error = path + ": cannot read it: it is " + fileKind(info.st_mode) +
-                ", not a text file; put the settings in a plain file there, or remove it";
-        ::close(fd);
-        return false;
+        return fail(path + ": cannot read it: it is " + fileKind(info.st_mode) +
+                    ", not a text file; put the settings in a plain file there, or remove it");
     }
-    text.clear();
+    std::string text;
     char buffer[4096];
     ssize_t got = 0;
     while (static_cast<off_t>(text.size()) <= kMaxFileSize &&
-           ((got = ::read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR))) {
+           ((got = ::read(fd.get(), buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR))) {
         text.append(buffer, got > 0 ? static_cast<std::size_t>(got) : 0);
     }
-    const int errnum = errno;
-    ::close(fd);
     if (got < 0) {
-        error = path + ": cannot read it: " + systemReason(errnum);
-        return false;
+        return fail(path + ": cannot read it: " + systemReason(errno));
     }
     if (static_cast<off_t>(text.size()) > kMaxFileSize) {
-        error = path + ": cannot read it: it is longer than " + std::to_string(kMaxFileSize) +
-                " bytes, too long for a settings file";
-        return false;
+        return fail(path + ": cannot read it: it is longer than " + std::to_string(kMaxFileSize) +
+                    " bytes, too long for a settings file");
     }
-    return true;
+    return std::optional<std::string>(std::move(text));
 }
 
 // One reading of a file through inih. inih reads the file a line at a time
@@ -292,7 +208,10 @@ char* readLine(char* text, int size, void* stream) {
         whole.remove_prefix(3);  // a byte-order mark, which inih skips too
     }
     // Indentation means nothing here. inih would take an indented line after
-    // a key for more of that key's value; no value here spans lines.
+    // a key for more of that key's value; no value here spans lines. That is
+    // inih's INI_ALLOW_MULTILINE, a choice made when the library is built,
+    // not by its user: Debian builds libinih.a (inih 55 in Debian 12) with it
+    // on, so the indentation goes here, before inih sees the line.
     const auto start = whole.find_first_not_of(" \t");
     if (start == std::string_view::npos) {
         return text;
@@ -343,9 +262,8 @@ int onValue(void* user, const char* /*section*/, const char* name, const char* v
                      std::to_string(at->second) + ")");
         return 1;
     }
-    const std::string why = key->check(value);
-    if (!why.empty()) {
-        reading.fail(std::string(name) + " = " + value + " " + why);
+    if (const auto checked = checkValue(*key, value); !checked) {
+        reading.fail(std::string(name) + " = " + value + " " + checked.error());
         return 1;
     }
     reading.section->settings.set(name,
@@ -354,23 +272,6 @@ int onValue(void* user, const char* /*section*/, const char* name, const char* v
 }
 
 }  // namespace
-
-std::span<const SettingKey> settingKeys() {
-    return kKeys;
-}
-
-const SettingKey* findSettingKey(std::string_view key) {
-    for (const SettingKey& known : kKeys) {
-        if (key == known.key) {
-            return &known;
-        }
-    }
-    return nullptr;
-}
-
-std::span<const char* const> backendNames() {
-    return kBackends;
-}
 
 const SettingValue* PortSettings::find(std::string_view key) const {
     const auto at = m_values.find(key);
@@ -382,30 +283,29 @@ std::string PortSettings::text(std::string_view key) const {
     return value != nullptr ? value->text : "";
 }
 
-bool readSettingsFile(const std::string& path, SettingsFile& file, std::string& error) {
-    file = SettingsFile{};
+Result<SettingsFile> readSettingsFile(const std::string& path) {
+    SettingsFile file;
     file.path = path;
-    std::string text;
-    if (!readWhole(path, text, file.exists, error)) {
-        return false;
+    auto text = readWhole(path);
+    if (!text) {
+        return fail(text.error());
     }
+    file.exists = text->has_value();
     if (!file.exists) {
-        return true;
+        return file;
     }
     Reading reading;
-    reading.rest = text;
+    reading.rest = **text;
     reading.out = &file;
     const int firstBadLine = ini_parse_stream(&readLine, &reading, &onValue, &reading);
     if (firstBadLine > 0 && (reading.errorLine == 0 || firstBadLine < reading.errorLine)) {
-        error = path + ":" + std::to_string(firstBadLine) +
-                ": not a [port N] header, a key = value line or a comment";
-        return false;
+        return fail(path + ":" + std::to_string(firstBadLine) +
+                    ": not a [port N] header, a key = value line or a comment");
     }
     if (reading.errorLine != 0) {
-        error = path + ":" + std::to_string(reading.errorLine) + ": " + reading.error;
-        return false;
+        return fail(path + ":" + std::to_string(reading.errorLine) + ": " + reading.error);
     }
-    return true;
+    return file;
 }
 
 std::string settingsFilePath(const std::string& configHome, const std::string& home) {
@@ -418,51 +318,55 @@ std::string settingsFilePath(const std::string& configHome, const std::string& h
     return "";
 }
 
-bool resolvePortSettings(std::uint16_t address, const std::string& filePath,
-                         const std::map<std::string, std::string, std::less<>>& variables,
-                         PortSettings& settings, std::string& error) {
-    settings = PortSettings{};
-    for (const SettingKey& key : kKeys) {
+Result<PortSettings> resolvePortSettings(
+    std::uint16_t address, const std::string& filePath,
+    const std::map<std::string, std::string, std::less<>>& variables) {
+    PortSettings settings;
+    forEachKey([&settings](const SettingKey& key, const BackendInfo*) {
         if (key.fallback != nullptr) {
             settings.set(key.key, {key.fallback, "default"});
         }
-    }
+    });
     if (!filePath.empty()) {
-        SettingsFile file;
-        if (!readSettingsFile(filePath, file, error)) {
-            return false;
+        const auto file = readSettingsFile(filePath);
+        if (!file) {
+            return fail(file.error());
         }
-        const auto section = file.ports.find(address);
-        if (section != file.ports.end()) {
+        const auto section = file->ports.find(address);
+        if (section != file->ports.end()) {
             for (const auto& [key, value] : section->second.settings.values()) {
                 settings.set(key, value);
             }
         }
     }
-    const auto fromEnvironment = [&](const SettingKey& key) {
+    // The environment over the file: `backend` first, which says whose keys
+    // are read (and checked) besides the library's own.
+    const auto fromEnvironment = [&](const SettingKey& key) -> Result<void> {
         const auto set = variables.find(key.variable);
         if (set == variables.end() || set->second.empty()) {
-            return true;
+            return {};
         }
-        const std::string why = key.check(set->second);
-        if (!why.empty()) {
-            error = std::string(key.variable) + "=" + set->second + " " + why;
-            return false;
+        if (const auto checked = checkValue(key, set->second); !checked) {
+            return fail(std::string(key.variable) + "=" + set->second + " " + checked.error());
         }
         settings.set(key.key, {set->second, key.variable});
-        return true;
+        return {};
     };
-    if (!fromEnvironment(*findSettingKey("backend"))) {
-        return false;
+    if (auto backend = fromEnvironment(*findSettingKey("backend")); !backend) {
+        return fail(backend.error());
     }
     const std::string backend = settings.text("backend");
-    for (const SettingKey& key : kKeys) {
-        const bool applies = *key.backend == '\0' || backend == key.backend;
-        if (applies && std::string_view(key.key) != "backend" && !fromEnvironment(key)) {
-            return false;
+    Result<void> read;
+    forEachKey([&](const SettingKey& key, const BackendInfo* owner) {
+        const bool applies = owner == nullptr || backend == owner->name;
+        if (read && applies && std::string_view(key.key) != "backend") {
+            read = fromEnvironment(key);
         }
+    });
+    if (!read) {
+        return fail(read.error());
     }
-    return true;
+    return settings;
 }
 
 }  // namespace runlight::portio

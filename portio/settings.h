@@ -12,37 +12,22 @@
 //
 // Every key has one environment variable that overrides it wherever it is set
 // (PORTIO_BACKEND, PORTIO_OLA_UNIVERSE, ...). The keys of every back end,
-// built in or loaded as a module, are listed in one table (settingKeys()), so
-// that a file is checked whole, with its line numbers, before any module is
-// loaded; a back end module receives its port's values through the module
-// interface (portio_module.h) and never reads the file itself.
+// built in or loaded as a module, are in the one table of back ends
+// (backend_table.h), so that a file is checked whole, with its line numbers,
+// before any module is loaded; a back end module receives its port's values
+// through the module interface (portio_module.h) and never reads the file
+// itself.
 
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <span>
 #include <string>
 #include <string_view>
 
+#include "backend_table.h"
+#include "result.h"
+
 namespace runlight::portio {
-
-// One key of the settings file.
-struct SettingKey {
-    const char* key;       // in the file: "universe"
-    const char* variable;  // the environment variable over it: "PORTIO_OLA_UNIVERSE"
-    const char* backend;   // the back end that reads it ("ola"), or "" for the library itself
-    const char* fallback;  // the value when neither file nor environment sets it; null: unset
-    // "" when `value` will do, else what is wrong with it: "is not a whole number 1..505".
-    std::string (*check)(std::string_view value);
-};
-
-// Every key the library knows, of every back end. A back end adds its keys to
-// this table (settings.cpp); the chooser's back end names are in kBackends.
-std::span<const SettingKey> settingKeys();
-const SettingKey* findSettingKey(std::string_view key);
-
-// Values of `backend` (the first is the default).
-std::span<const char* const> backendNames();
 
 // A value and where it came from, for messages and for portio-out --status.
 struct SettingValue {
@@ -81,9 +66,9 @@ struct SettingsFile {
 // (unreadable, not a regular file of at most 64 KiB, a link to nothing, a
 // NUL byte, not INI, text after a section's "]", "key: value", a section
 // that is not [port N] or comes twice, an unknown key, a key set twice, a
-// bad value) makes it return false with `error` naming the file, the line
-// and what is wrong: "/home/ann/.config/portio/portio.conf:3: ...".
-bool readSettingsFile(const std::string& path, SettingsFile& file, std::string& error);
+// bad value) fails, naming the file, the line and what is wrong:
+// "/home/ann/.config/portio/portio.conf:3: ...".
+Result<SettingsFile> readSettingsFile(const std::string& path);
 
 // <configHome>/portio/portio.conf when configHome is an absolute path, else
 // <home>/.config/portio/portio.conf, else "" (no file).
@@ -93,10 +78,10 @@ std::string settingsFilePath(const std::string& configHome, const std::string& h
 // section, then `variables` (environment variable name -> value, only those
 // set; an empty value counts as unset). Each environment value of the
 // library's own keys and of the chosen back end's keys is checked; a bad one
-// makes it return false with `error` naming the variable and the value. The
-// file's errors come back as readSettingsFile gives them.
-bool resolvePortSettings(std::uint16_t address, const std::string& filePath,
-                         const std::map<std::string, std::string, std::less<>>& variables,
-                         PortSettings& settings, std::string& error);
+// fails, naming the variable and the value. The file's errors come back as
+// readSettingsFile gives them.
+Result<PortSettings> resolvePortSettings(
+    std::uint16_t address, const std::string& filePath,
+    const std::map<std::string, std::string, std::less<>>& variables);
 
 }  // namespace runlight::portio

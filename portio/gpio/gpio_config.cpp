@@ -6,13 +6,6 @@ namespace runlight::portio {
 
 namespace {
 
-constexpr unsigned kMaxOffset =
-    65535;  // the character device numbers lines in 32 bits; no chip has more
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == ',' || c == '\n' || c == '\r';
-}
-
 bool allDigits(std::string_view text) {
     if (text.empty()) {
         return false;
@@ -25,16 +18,6 @@ bool allDigits(std::string_view text) {
     return true;
 }
 
-std::string lowered(std::string_view text) {
-    std::string result(text);
-    for (char& c : result) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return result;
-}
-
 std::string quoted(std::string_view text) {
     // Appended rather than "\"" + std::string(text): GCC 12 at -O3 warns
     // falsely (-Wrestrict) about the insert that operator+ inlines.
@@ -45,77 +28,6 @@ std::string quoted(std::string_view text) {
 }
 
 }  // namespace
-
-std::string gpioLampLabel(std::size_t index) {
-    return "lamp " + std::to_string(index + 1) + " (D" + std::to_string(7 - index) + ")";
-}
-
-bool parseGpioLines(std::string_view text, GpioLineRefs& lines, std::string& error) {
-    std::vector<std::string_view> words;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        while (at < text.size() && isBlank(text[at])) {
-            ++at;
-        }
-        std::size_t end = at;
-        while (end < text.size() && !isBlank(text[end])) {
-            ++end;
-        }
-        if (end > at) {
-            words.push_back(text.substr(at, end - at));
-        }
-        at = end;
-    }
-    if (words.size() != kGpioLineCount) {
-        error = std::to_string(words.size()) + (words.size() == 1 ? " line" : " lines") +
-                " given, exactly eight are needed, lamp 1 (D7) first, e.g. "
-                "\"17 27 22 5 6 13 19 26\"";
-        return false;
-    }
-    GpioLineRefs parsed;
-    for (std::size_t i = 0; i < kGpioLineCount; ++i) {
-        const std::string_view word = words[i];
-        parsed[i].text = std::string(word);
-        if (allDigits(word)) {
-            if (word.size() > 5 || std::stoul(std::string(word)) > kMaxOffset) {
-                error = "line " + parsed[i].text + " (" + gpioLampLabel(i) +
-                        ") is not a line offset (0 to 65535)";
-                return false;
-            }
-            parsed[i].offset = static_cast<unsigned>(std::stoul(std::string(word)));
-        } else if (word.front() == '-' || word.front() == '+') {
-            error = "line " + parsed[i].text + " (" + gpioLampLabel(i) +
-                    ") is not a line offset (0 to 65535) or a line's name";
-            return false;
-        }
-        for (std::size_t j = 0; j < i; ++j) {
-            const bool same = parsed[i].offset && parsed[j].offset
-                                  ? *parsed[i].offset == *parsed[j].offset
-                                  : parsed[i].text == parsed[j].text;
-            if (same) {
-                error = "line " + parsed[i].text + " is given twice, for " + gpioLampLabel(j) +
-                        " and " + gpioLampLabel(i) + ": each lamp needs a line of its own";
-                return false;
-            }
-        }
-    }
-    lines = parsed;
-    return true;
-}
-
-bool parseYesNo(std::string_view text, bool& value, std::string& error) {
-    const std::string word = lowered(text);
-    if (word == "yes" || word == "true" || word == "on" || word == "1") {
-        value = true;
-        return true;
-    }
-    if (word == "no" || word == "false" || word == "off" || word == "0") {
-        value = false;
-        return true;
-    }
-    error = quoted(text) + " is neither yes nor no";
-    return false;
-}
 
 std::string describeGpioChip(const GpioChipInfo& chip) {
     if (chip.openError != 0) {

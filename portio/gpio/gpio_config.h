@@ -7,37 +7,27 @@
 #include <string_view>
 #include <vector>
 
+#include "setting_rules.h"
+
 namespace runlight::portio {
 
 // The port's byte goes out on eight lines: lamp 1 (bit 7, D7) on the first.
-constexpr std::size_t kGpioLineCount = 8;
-
-// One of the eight lines as the settings give it: an offset on the chip
-// ("17") or the name the chip gives the line ("GPIO17").
-struct GpioLineRef {
-    std::string text;
-    std::optional<unsigned> offset;  // set when `text` is a number
-};
-
-using GpioLineRefs = std::array<GpioLineRef, kGpioLineCount>;
+// The core checks the `lines` setting by its rule (setting_rules.h) when it
+// reads the settings; this module reads it with the same parser.
+constexpr std::size_t kGpioLineCount = kLampCount;
+// One of the eight lines: an offset on the chip ("17") or the name the chip
+// gives the line ("GPIO17").
+using GpioLineRef = LampLine;
+using GpioLineRefs = LampLines;
 using GpioOffsets = std::array<unsigned, kGpioLineCount>;
 
 // What the settings say about a port on GPIO lines. No libgpiod here: the
-// settings are read and checked in the core library; the lines themselves
-// are driven by the gpio module.
+// chip and lines are found in gpio_port.cpp.
 struct GpioConfig {
     std::string chip;    // "gpiochip0", "/dev/gpiochip0", "0" or a label ("pinctrl-bcm2711")
     GpioLineRefs lines;  // lamp order: lamp 1 (D7) first
     bool activeLow = false;
 };
-
-// Reads the eight lines of `text` ("17 27 22 5 6 13 19 26"; blanks or commas
-// between them) into `lines`. Fails, saying why in `error`, unless there are
-// exactly eight, each an offset (0..65535) or a name, none given twice.
-bool parseGpioLines(std::string_view text, GpioLineRefs& lines, std::string& error);
-
-// "yes"/"no" (also true/false, on/off, 1/0; any case) into `value`.
-bool parseYesNo(std::string_view text, bool& value, std::string& error);
 
 // A chip as found on this machine.
 struct GpioChipInfo {
@@ -70,6 +60,8 @@ bool resolveGpioLines(const GpioLineRefs& lines, const GpioChipInfo& chip,
                       std::string& error);
 
 // "lamp 1 (D7)": how errors name the lamp on the line at `index` (0..7).
-std::string gpioLampLabel(std::size_t index);
+inline std::string gpioLampLabel(std::size_t index) {
+    return lampLabel(index);
+}
 
 }  // namespace runlight::portio

@@ -1,6 +1,7 @@
 // libportio-gpio.so.1: the GPIO back end as a module of the port library
 // (see portio_module.h). The core has read and checked the port's settings
-// (chip, lines, active-low; settings.cpp); this turns them into a GpioPort.
+// (chip, lines, active-low: their keys and rules are in backend_table.h);
+// this turns them into a GpioPort.
 
 #include <memory>
 #include <string>
@@ -37,19 +38,25 @@ bool configFrom(std::uint16_t address, const PortioSettings& settings, GpioConfi
                 where + "; nothing was written";
         return false;
     }
-    const std::string lines = value("lines");
-    std::string why;
-    if (lines.empty() || !parseGpioLines(lines, config.lines, why)) {
+    const std::string linesText = value("lines");
+    const auto lines = parseEightLines(linesText);
+    if (linesText.empty() || !lines) {
+        const std::string why = linesText.empty() ? "" : lines.error();
         error = portLabel(address) +
                 " (GPIO): no lines are set: set lines (PORTIO_GPIO_LINES) to the eight lines' "
                 "offsets or names, lamp 1 (D7) first, e.g. \"17 27 22 5 6 13 19 26\", " +
                 where + (why.empty() ? "" : " (" + why + ")") + "; nothing was written";
         return false;
     }
+    config.lines = *lines;
     const std::string activeLow = value("active-low");
-    if (!activeLow.empty() && !parseYesNo(activeLow, config.activeLow, why)) {
-        error = portLabel(address) + " (GPIO): active-low " + why;
-        return false;
+    if (!activeLow.empty()) {
+        const auto low = parseYesNo(activeLow);
+        if (!low) {
+            error = portLabel(address) + " (GPIO): active-low " + low.error();
+            return false;
+        }
+        config.activeLow = *low;
     }
     return true;
 }

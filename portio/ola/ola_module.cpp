@@ -12,6 +12,7 @@
 #include <ola/client/OlaClient.h>
 #include <ola/client/Result.h>
 
+#include "backend_table.h"
 #include "ola_connection.h"
 #include "ola_port.h"
 #include "portio_module.h"
@@ -37,20 +38,23 @@ void give(PortioText text, const std::string& value) {
     text.assign(text.context, value.c_str());
 }
 
-// The module's settings from the core; the core has checked them already.
+// The module's settings from the core, which has checked them against the
+// ranges of the table of back ends; read here with the same ranges.
 bool readOptions(std::uint16_t address, const PortioSettings& settings, OlaPortOptions& options,
                  std::string& error) {
     options.address = address;
-    const auto number = [&](const char* key, unsigned low, unsigned high, auto& into) {
+    const auto number = [&](const char* key, auto& into) {
+        const runlight::portio::SettingKey* rule = runlight::portio::findSettingKey(key);
         const char* text = settings.value(settings.context, key);
         const std::string_view value = text != nullptr ? text : "";
-        unsigned parsed = 0;
+        long parsed = 0;
         const auto [end, status] =
             std::from_chars(value.data(), value.data() + value.size(), parsed);
-        if (status != std::errc() || end != value.data() + value.size() || parsed < low ||
-            parsed > high) {
+        if (status != std::errc() || end != value.data() + value.size() || parsed < rule->low ||
+            parsed > rule->high) {
             error = olaPortLabel(options) + ": " + key + " = " + std::string(value) +
-                    " is not a whole number " + std::to_string(low) + ".." + std::to_string(high);
+                    " is not a whole number " + std::to_string(rule->low) + ".." +
+                    std::to_string(rule->high);
             return false;
         }
         into = static_cast<std::remove_reference_t<decltype(into)>>(parsed);
@@ -59,10 +63,9 @@ bool readOptions(std::uint16_t address, const PortioSettings& settings, OlaPortO
     // keep-alive came after the others: a core (or a caller of the watch)
     // that does not know it yet leaves the default.
     const bool keepAliveGiven = settings.value(settings.context, "keep-alive") != nullptr;
-    return number("universe", 0, 2147483647U, options.universe) &&
-           number("channel", 1, 505, options.channel) && number("level", 1, 255, options.level) &&
-           number("ola-port", 1, 65535, options.rpcPort) &&
-           (!keepAliveGiven || number("keep-alive", 0, 10000, options.keepAliveMs));
+    return number("universe", options.universe) && number("channel", options.channel) &&
+           number("level", options.level) && number("ola-port", options.rpcPort) &&
+           (!keepAliveGiven || number("keep-alive", options.keepAliveMs));
 }
 
 PortioBackend* openPort(std::uint16_t address, const PortioSettings* settings, PortioText error) {

@@ -40,10 +40,10 @@ bool refreshUntil(ModuleMonitor& monitor, Done done) {
 TEST(ModuleMonitor, SaysWhenOladIsMissingThenShowsWhatTheLibraryPutOnTheUniverse) {
     testing::TempFolder config;
     testing::OladSandbox olad;
-    std::string error;
-    const auto module =
-        portio::BackendModule::load(*portio::findModuleInfo("ola"), portio::moduleFolders(), error);
-    ASSERT_TRUE(module) << error;
+    const auto loaded =
+        portio::BackendModule::load(*portio::findBackend("ola"), portio::moduleFolders());
+    ASSERT_TRUE(loaded) << loaded.error();
+    const auto& module = *loaded;
     portio::PortSettings settings;
     settings.set("universe", {"2", "test"});
     settings.set("channel", {"3", "test"});

@@ -29,7 +29,6 @@ using runlight::portio::PortIo;
 using runlight::portio::PortSettings;
 using runlight::portio::readSettingsFile;
 using runlight::portio::Settings;
-using runlight::portio::SettingsFile;
 using runlight::testing::runCommand;
 using runlight::testing::TempFolder;
 using ::testing::HasSubstr;
@@ -72,27 +71,26 @@ TEST(SettingsFile, EveryMalformedFileNamesTheFileTheLineAndWhatIsWrong) {
     TempFolder folder;
     for (const Malformed& bad : cases) {
         folder.write("portio.conf", bad.text);
-        SettingsFile file;
-        std::string error;
-        EXPECT_FALSE(readSettingsFile(folder / "portio.conf", file, error)) << bad.text;
-        EXPECT_THAT(error,
+        const auto file = readSettingsFile(folder / "portio.conf");
+        ASSERT_FALSE(file) << bad.text;
+        EXPECT_THAT(file.error(),
                     HasSubstr(folder / "portio.conf:" + std::to_string(bad.line) + ": " + bad.what))
             << bad.text;
     }
 
-    SettingsFile file;
-    std::string error;
-    EXPECT_FALSE(readSettingsFile(folder.path(), file, error)) << "a folder is no file";
-    EXPECT_THAT(error, HasSubstr(folder.path() + ": cannot read it: it is a folder"));
+    auto file = readSettingsFile(folder.path());
+    ASSERT_FALSE(file) << "a folder is no file";
+    EXPECT_THAT(file.error(), HasSubstr(folder.path() + ": cannot read it: it is a folder"));
 
     ASSERT_EQ(::symlink((folder / "gone.conf").c_str(), (folder / "link.conf").c_str()), 0);
-    EXPECT_FALSE(readSettingsFile(folder / "link.conf", file, error)) << "a link to nothing";
-    EXPECT_THAT(error, HasSubstr(folder / "link.conf: a link to " + folder / "gone.conf" +
-                                 ", which does not exist"));
+    file = readSettingsFile(folder / "link.conf");
+    ASSERT_FALSE(file) << "a link to nothing";
+    EXPECT_THAT(file.error(), HasSubstr(folder / "link.conf: a link to " + folder / "gone.conf" +
+                                        ", which does not exist"));
 
-    EXPECT_TRUE(readSettingsFile(folder / "missing.conf", file, error))
-        << "no file is no error: nothing is set";
-    EXPECT_FALSE(file.exists);
+    file = readSettingsFile(folder / "missing.conf");
+    ASSERT_TRUE(file) << "no file is no error: nothing is set";
+    EXPECT_FALSE(file->exists);
 }
 
 // What `work` returns, run in a child process that is given two seconds:
@@ -138,9 +136,8 @@ TEST(SettingsFile, OneThatIsNoRegularFileIsRefusedAtOnce) {
     for (const std::string name : {"fifo.conf", "zero.conf"}) {
         const std::string path = folder / name;
         const std::string said = inAChildWithin2s([&path] {
-            SettingsFile file;
-            std::string error;
-            return readSettingsFile(path, file, error) ? "read" : error;
+            const auto file = readSettingsFile(path);
+            return file ? "read" : file.error();
         });
         EXPECT_THAT(said, HasSubstr(path + ": cannot read it: it is a "));
         EXPECT_THAT(said, HasSubstr(", not a text file"));

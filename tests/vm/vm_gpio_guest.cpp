@@ -118,13 +118,17 @@ bool chosen(PortSettings& resolved, GpioConfig& config) {
     const Choice choice = runlight::portio::chooseWithSettings(
         kPort, runlight::portio::Settings::fromEnvironment(), resolved);
     const bool gpio =
-        choice.kind == Choice::Kind::Module && std::string(choice.module->backend) == "gpio";
+        choice.kind == Choice::Kind::Module && std::string(choice.module->name) == "gpio";
     check(gpio, "the library chooses the gpio module" + (gpio ? "" : ": " + choice.error));
-    std::string error;
     config.chip = resolved.text("chip");
-    const bool read =
-        gpio && runlight::portio::parseGpioLines(resolved.text("lines"), config.lines, error) &&
-        runlight::portio::parseYesNo(resolved.text("active-low"), config.activeLow, error);
+    const auto lines = runlight::portio::parseEightLines(resolved.text("lines"));
+    const auto low = runlight::portio::parseYesNo(resolved.text("active-low"));
+    const bool read = gpio && lines && low;
+    const std::string error = !lines ? lines.error() : !low ? low.error() : "";
+    if (read) {
+        config.lines = *lines;
+        config.activeLow = *low;
+    }
     check(read, "the settings are chip=" + config.chip + " lines=" + resolved.text("lines") +
                     " active-low=" + resolved.text("active-low") + (read ? "" : ": " + error));
     return read;
