@@ -11,10 +11,11 @@
 // Exits 1 with the library's report if a call fails (or, for --status, if
 // the port is not reachable), 2 on a usage error.
 
+#include <getopt.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
 #include "port_chooser.h"
 #include "port_status.h"
@@ -45,26 +46,41 @@ bool failed() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    enum class Mode { Write, Read, Status };
+    static const option kOptions[] = {{"port", required_argument, nullptr, 'p'},
+                                      {"read", no_argument, nullptr, 'r'},
+                                      {"status", no_argument, nullptr, 's'},
+                                      {nullptr, 0, nullptr, 0}};
     long port = 888;
-    int first = 1;
-    if (argc > 2 && std::string(argv[1]) == "--port") {
-        if (!parseNumber(argv[2], -32768, 65535, port)) {
+    Mode mode = Mode::Write;
+    opterr = 0;  // a wrong option gets the usage, as any other mistake
+    // "+": the options come first, the bytes after them. --port only as the
+    // first option; --read and --status end the options.
+    for (int seen = 0; mode == Mode::Write; ++seen) {
+        const int got = getopt_long(argc, argv, "+", kOptions, nullptr);
+        if (got == -1) {
+            break;
+        }
+        if (got == 'p' && seen == 0 && parseNumber(optarg, -32768, 65535, port)) {
+            continue;
+        }
+        if (got != 'r' && got != 's') {
             return usage();
         }
-        first = 3;
+        mode = got == 'r' ? Mode::Read : Mode::Status;
     }
-    if (first >= argc) {
+    if (mode == Mode::Write && optind >= argc) {
         return usage();
     }
     // Addresses above 0x7FFF travel as their signed 16-bit twin, as in PortOut.
     const auto portArg = static_cast<std::int16_t>(static_cast<std::uint16_t>(port));
-    if (std::string(argv[first]) == "--status") {
+    if (mode == Mode::Status) {
         const auto status = runlight::portio::portStatus(
             static_cast<std::uint16_t>(port), runlight::portio::Settings::fromEnvironment());
         std::fputs(status.text.c_str(), stdout);
         return status.reachable ? 0 : 1;
     }
-    if (std::string(argv[first]) == "--read") {
+    if (mode == Mode::Read) {
         const std::uint8_t data = PortIn(portArg);
         if (failed()) {
             return 1;
@@ -72,7 +88,7 @@ int main(int argc, char** argv) {
         std::printf("0x%02X\n", static_cast<unsigned>(data));
         return 0;
     }
-    for (int i = first; i < argc; ++i) {
+    for (int i = optind; i < argc; ++i) {
         long data = 0;
         if (!parseNumber(argv[i], 0, 255, data)) {
             return usage();
