@@ -24,26 +24,24 @@ ModuleMonitor::ModuleMonitor(std::uint16_t address,
     m_byteLabel = panel.byte;
     m_levelsLabel = panel.detail;
 
-    std::string watched;
-    std::string error;
-    m_watch = module->watch(
-        address, settings,
-        [this] {
-            {
-                const std::lock_guard lock(m_mutex);
-                ++m_changes;
-            }
-            m_changed.notify_all();
-            // Queued to the window thread; dropped if the window is gone by then.
-            QMetaObject::invokeMethod(
-                this, [this] { refresh(); }, Qt::QueuedConnection);
-        },
-        watched, error);
+    auto watch = module->watch(address, settings, [this] {
+        {
+            const std::lock_guard lock(m_mutex);
+            ++m_changes;
+        }
+        m_changed.notify_all();
+        // Queued to the window thread; dropped if the window is gone by then.
+        QMetaObject::invokeMethod(
+            this, [this] { refresh(); }, Qt::QueuedConnection);
+    });
     const QString port = QString::fromStdString(portio::portLabel(address));
-    title->setText(port + QStringLiteral(" · ") + QString::fromStdString(watched));
+    title->setText(port + QStringLiteral(" · ") +
+                   QString::fromStdString(watch ? (*watch)->title() : ""));
     setWindowTitle(QStringLiteral("Lamp monitor – %1").arg(port));
-    if (!m_watch) {
-        m_statusLabel->setText(QString::fromStdString(error));
+    if (watch) {
+        m_watch = std::move(*watch);
+    } else {
+        m_statusLabel->setText(QString::fromStdString(watch.error()));
         m_statusLabel->show();
     }
     refresh();
@@ -63,9 +61,7 @@ bool ModuleMonitor::refresh() {
     if (!m_watch) {
         return false;
     }
-    portio::ModuleWatch::Levels levels{};
-    std::string problem;
-    m_watch->read(levels, problem);
+    const auto [levels, problem] = m_watch->read();
     std::uint8_t byte = 0;
     QStringList texts;
     for (std::size_t i = 0; i < levels.size(); ++i) {

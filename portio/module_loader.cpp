@@ -241,9 +241,10 @@ ModuleWatch::~ModuleWatch() {
     }
 }
 
-bool ModuleWatch::read(Levels& levels, std::string& problem) const {
-    problem.clear();
-    return m_module.watch_read(m_watch, levels.data(), textInto(problem)) == 1;
+ModuleWatch::Reading ModuleWatch::read() const {
+    Reading reading;
+    m_module.watch_read(m_watch, reading.levels.data(), textInto(reading.problem));
+    return reading;
 }
 
 namespace {
@@ -252,23 +253,22 @@ void callChanged(void* context) {
 }
 }  // namespace
 
-std::unique_ptr<ModuleWatch> BackendModule::watch(std::uint16_t address,
-                                                  const PortSettings& settings,
-                                                  std::function<void()> changed, std::string& title,
-                                                  std::string& error) const {
+Result<std::unique_ptr<ModuleWatch>> BackendModule::watch(std::uint16_t address,
+                                                          const PortSettings& settings,
+                                                          std::function<void()> changed) const {
     if (m_module->watch == nullptr || m_module->watch_read == nullptr ||
         m_module->unwatch == nullptr) {
-        error = m_path + " cannot show what its far end holds";
-        return nullptr;
+        return fail(m_path + " cannot show what its far end holds");
     }
     auto watch =
         std::make_unique<ModuleWatch>(ModuleWatch::Started{}, shared_from_this(), *m_module,
                                       std::make_unique<std::function<void()>>(std::move(changed)));
     const PortioSettings view = settingsView(settings);
+    std::string error;
     watch->m_watch = m_module->watch(address, &view, &callChanged, watch->m_changed.get(),
-                                     textInto(title), textInto(error));
+                                     textInto(watch->m_title), textInto(error));
     if (watch->m_watch == nullptr) {
-        return nullptr;
+        return fail(error);
     }
     return watch;
 }

@@ -40,8 +40,14 @@ public:
     ModuleWatch(const ModuleWatch&) = delete;
     ModuleWatch& operator=(const ModuleWatch&) = delete;
 
-    // The latest levels; false with `problem` while the far end is not reached.
-    bool read(Levels& levels, std::string& problem) const;
+    // The latest levels, and while the far end is not reached why not (else "").
+    struct Reading {
+        Levels levels{};
+        std::string problem;
+    };
+    Reading read() const;
+    // One line naming what is watched: "OLA universe 2, channels 3–10 · olad ...".
+    const std::string& title() const { return m_title; }
 
     struct Started {  // only BackendModule::watch makes one
         explicit Started() = default;
@@ -55,6 +61,7 @@ private:
     const PortioModule& m_module;
     std::unique_ptr<std::function<void()>> m_changed;  // the module's thread calls it
     PortioWatch* m_watch = nullptr;
+    std::string m_title;
 };
 
 // A loaded module whose interface version matched. It stays mapped for the
@@ -76,11 +83,10 @@ public:
     Result<std::string> probe(std::uint16_t address, const PortSettings& settings) const;
 
     // Starts the module's watch on `address` (see PortioModule::watch):
-    // `changed` runs on the module's thread after every change. Null with
-    // `error` when the module has none or it could not start.
-    std::unique_ptr<ModuleWatch> watch(std::uint16_t address, const PortSettings& settings,
-                                       std::function<void()> changed, std::string& title,
-                                       std::string& error) const;
+    // `changed` runs on the module's thread after every change. Fails when
+    // the module has none or it could not start.
+    Result<std::unique_ptr<ModuleWatch>> watch(std::uint16_t address, const PortSettings& settings,
+                                               std::function<void()> changed) const;
 
     const std::string& path() const { return m_path; }
 

@@ -48,15 +48,12 @@ std::string listGpioChips(const std::vector<GpioChipInfo>& chips) {
     return text;
 }
 
-std::optional<std::size_t> findGpioChip(std::string_view wanted,
-                                        const std::vector<GpioChipInfo>& chips,
-                                        std::string& error) {
+Result<std::size_t> findGpioChip(std::string_view wanted, const std::vector<GpioChipInfo>& chips) {
     if (wanted.empty()) {
-        error =
+        return fail(
             "no chip given: name it (gpiochip0), give its path (/dev/gpiochip0) or its label "
             "(pinctrl-bcm2711); " +
-            listGpioChips(chips);
-        return std::nullopt;
+            listGpioChips(chips));
     }
     const std::string name =
         allDigits(wanted) ? "gpiochip" + std::string(wanted) : std::string(wanted);
@@ -72,22 +69,20 @@ std::optional<std::size_t> findGpioChip(std::string_view wanted,
             }
         }
     }
-    error = "no GPIO chip " + quoted(wanted) + " (by name, path or label); " + listGpioChips(chips);
-    return std::nullopt;
+    return fail("no GPIO chip " + quoted(wanted) + " (by name, path or label); " +
+                listGpioChips(chips));
 }
 
-bool resolveGpioLines(const GpioLineRefs& lines, const GpioChipInfo& chip,
-                      const std::vector<std::string>& lineNames, GpioOffsets& offsets,
-                      std::string& error) {
+Result<GpioOffsets> resolveGpioLines(const GpioLineRefs& lines, const GpioChipInfo& chip,
+                                     const std::vector<std::string>& lineNames) {
     GpioOffsets found{};
     for (std::size_t i = 0; i < kGpioLineCount; ++i) {
         const GpioLineRef& line = lines[i];
         if (line.offset) {
             if (*line.offset >= chip.lineCount) {
-                error = "line " + line.text + " (" + gpioLampLabel(i) +
-                        ") is out of range: " + describeGpioChip(chip) + " has lines 0 to " +
-                        std::to_string(chip.lineCount == 0 ? 0 : chip.lineCount - 1);
-                return false;
+                return fail("line " + line.text + " (" + gpioLampLabel(i) +
+                            ") is out of range: " + describeGpioChip(chip) + " has lines 0 to " +
+                            std::to_string(chip.lineCount == 0 ? 0 : chip.lineCount - 1));
             }
             found[i] = *line.offset;
         } else {
@@ -109,27 +104,24 @@ bool resolveGpioLines(const GpioLineRefs& lines, const GpioChipInfo& chip,
                 }
             }
             if (!offset) {
-                error = "no line named " + quoted(line.text) + " (" + gpioLampLabel(i) + ") on " +
-                        describeGpioChip(chip) + "; " +
-                        (names.empty() ? "the chip names none of its lines, give their offsets"
-                                       : "give the line's offset, or a name it has (" + names +
-                                             (moreNames ? ", ..." : "") + ")");
-                return false;
+                return fail("no line named " + quoted(line.text) + " (" + gpioLampLabel(i) +
+                            ") on " + describeGpioChip(chip) + "; " +
+                            (names.empty() ? "the chip names none of its lines, give their offsets"
+                                           : "give the line's offset, or a name it has (" + names +
+                                                 (moreNames ? ", ..." : "") + ")"));
             }
             found[i] = *offset;
         }
         for (std::size_t j = 0; j < i; ++j) {
             if (found[j] == found[i]) {
-                error = lines[j].text + " and " + line.text + " are both line " +
-                        std::to_string(found[i]) + " of " + chip.name + ", for " +
-                        gpioLampLabel(j) + " and " + gpioLampLabel(i) +
-                        ": each lamp needs a line of its own";
-                return false;
+                return fail(lines[j].text + " and " + line.text + " are both line " +
+                            std::to_string(found[i]) + " of " + chip.name + ", for " +
+                            gpioLampLabel(j) + " and " + gpioLampLabel(i) +
+                            ": each lamp needs a line of its own");
             }
         }
     }
-    offsets = found;
-    return true;
+    return found;
 }
 
 }  // namespace runlight::portio

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstddef>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,17 +46,15 @@ std::string listGpioChips(const std::vector<GpioChipInfo>& chips);
 
 // Which of `chips` `wanted` names: by path ("/dev/gpiochip0"), by name
 // ("gpiochip0", or its number "0"), else by label (the first chip with it).
-// Returns the index, or nothing with `error` saying so and listing the chips
-// there are (and the ones that could not be opened, whose labels are unknown).
-std::optional<std::size_t> findGpioChip(std::string_view wanted,
-                                        const std::vector<GpioChipInfo>& chips, std::string& error);
+// Returns the index, or fails saying so and listing the chips there are
+// (and the ones that could not be opened, whose labels are unknown).
+Result<std::size_t> findGpioChip(std::string_view wanted, const std::vector<GpioChipInfo>& chips);
 
 // The offsets of `lines` on `chip`, whose lines are named `lineNames` ("" for
 // an unnamed line; as many as the chip has lines). Fails, saying why, for an
 // offset out of range, a name the chip does not have, or two lamps on one line.
-bool resolveGpioLines(const GpioLineRefs& lines, const GpioChipInfo& chip,
-                      const std::vector<std::string>& lineNames, GpioOffsets& offsets,
-                      std::string& error);
+Result<GpioOffsets> resolveGpioLines(const GpioLineRefs& lines, const GpioChipInfo& chip,
+                                     const std::vector<std::string>& lineNames);
 
 // "lamp 1 (D7)": how errors name the lamp on the line at `index` (0..7).
 inline std::string gpioLampLabel(std::size_t index) {

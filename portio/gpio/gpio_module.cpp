@@ -21,54 +21,54 @@ void say(PortioText text, const std::string& what) {
     text.assign(text.context, what.c_str());
 }
 
-// The port's settings as a GpioConfig; false with `error` when one is unset.
-bool configFrom(std::uint16_t address, const PortioSettings& settings, GpioConfig& config,
-                std::string& error) {
+// The port's settings as a GpioConfig; fails when one is unset.
+Result<GpioConfig> configFrom(std::uint16_t address, const PortioSettings& settings) {
     const auto value = [&settings](const char* key) {
         const char* text = settings.value(settings.context, key);
         return std::string(text != nullptr ? text : "");
     };
+    const auto failed = [address](const std::string& reason) {
+        return fail(portLabel(address) + " (GPIO): " + reason);
+    };
     const std::string where = "in the port's section of portio.conf ([port " +
                               std::to_string(address) + "]) or in the environment";
+    GpioConfig config;
     config.chip = value("chip");
     if (config.chip.empty()) {
-        error = portLabel(address) +
-                " (GPIO): no chip is set: set chip (PORTIO_GPIO_CHIP) to its name (gpiochip0), "
-                "path (/dev/gpiochip0) or label (pinctrl-bcm2711) " +
-                where + "; nothing was written";
-        return false;
+        return failed(
+            "no chip is set: set chip (PORTIO_GPIO_CHIP) to its name (gpiochip0), "
+            "path (/dev/gpiochip0) or label (pinctrl-bcm2711) " +
+            where + "; nothing was written");
     }
     const std::string linesText = value("lines");
     const auto lines = parseEightLines(linesText);
     if (linesText.empty() || !lines) {
         const std::string why = linesText.empty() ? "" : lines.error();
-        error = portLabel(address) +
-                " (GPIO): no lines are set: set lines (PORTIO_GPIO_LINES) to the eight lines' "
-                "offsets or names, lamp 1 (D7) first, e.g. \"17 27 22 5 6 13 19 26\", " +
-                where + (why.empty() ? "" : " (" + why + ")") + "; nothing was written";
-        return false;
+        return failed(
+            "no lines are set: set lines (PORTIO_GPIO_LINES) to the eight lines' "
+            "offsets or names, lamp 1 (D7) first, e.g. \"17 27 22 5 6 13 19 26\", " +
+            where + (why.empty() ? "" : " (" + why + ")") + "; nothing was written");
     }
     config.lines = *lines;
     const std::string activeLow = value("active-low");
     if (!activeLow.empty()) {
         const auto low = parseYesNo(activeLow);
         if (!low) {
-            error = portLabel(address) + " (GPIO): active-low " + low.error();
-            return false;
+            return failed("active-low " + low.error());
         }
         config.activeLow = *low;
     }
-    return true;
+    return config;
 }
 
 PortioBackend* openPort(std::uint16_t address, const PortioSettings* settings, PortioText error) {
-    GpioConfig config;
-    std::string why;
-    if (!configFrom(address, *settings, config, why)) {
-        say(error, why);
+    const auto config = configFrom(address, *settings);
+    if (!config) {
+        say(error, config.error());
         return nullptr;
     }
-    auto port = GpioPort::open(address, config, why);
+    std::string why;
+    auto port = GpioPort::open(address, *config, why);
     if (!port) {
         say(error, why);
         return nullptr;
@@ -99,13 +99,13 @@ void closePort(PortioBackend* backend) {
 }
 
 int probePort(std::uint16_t address, const PortioSettings* settings, PortioText report) {
-    GpioConfig config;
-    std::string text;
-    if (!configFrom(address, *settings, config, text)) {
-        say(report, text);
+    const auto config = configFrom(address, *settings);
+    if (!config) {
+        say(report, config.error());
         return 0;
     }
-    const bool free = describeGpioPort(address, config, text);
+    std::string text;
+    const bool free = describeGpioPort(address, *config, text);
     say(report, text);
     return free ? 1 : 0;
 }

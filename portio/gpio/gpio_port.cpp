@@ -100,8 +100,8 @@ std::string openError(const std::string& path, int errnum) {
 std::unique_ptr<GpioChip> openChip(const std::string& wanted, GpioChipInfo& info,
                                    std::string& error) {
     FoundChips found = findChips();
-    std::string notFound;
-    if (const auto index = findGpioChip(wanted, found.info, notFound)) {
+    const auto index = findGpioChip(wanted, found.info);
+    if (index) {
         info = found.info[*index];
         if (info.openError != 0) {
             error = openError(info.path, info.openError);
@@ -122,10 +122,10 @@ std::unique_ptr<GpioChip> openChip(const std::string& wanted, GpioChipInfo& info
             return nullptr;
         }
     }
-    error = notFound + (found.info.empty()
-                            ? " (is this the machine with the GPIO header, and is its GPIO "
-                              "driver loaded?)"
-                            : "; set the chip to one of them");
+    error = index.error() + (found.info.empty()
+                                 ? " (is this the machine with the GPIO header, and is its GPIO "
+                                   "driver loaded?)"
+                                 : "; set the chip to one of them");
     // A label may belong to a chip this user may not open, whose label is unknown.
     for (const GpioChipInfo& chip : found.info) {
         if (chip.openError == EACCES || chip.openError == EPERM) {
@@ -201,9 +201,12 @@ bool findLines(const GpioConfig& config, FoundLines& found, std::string& error) 
     for (unsigned offset = 0; byName && offset < found.info.lineCount; ++offset) {
         names.push_back(lineState(*found.chip, offset).name);
     }
-    if (!resolveGpioLines(config.lines, found.info, names, found.offsets, error)) {
+    const auto offsets = resolveGpioLines(config.lines, found.info, names);
+    if (!offsets) {
+        error = offsets.error();
         return false;
     }
+    found.offsets = *offsets;
     for (std::size_t i = 0; i < kGpioLineCount; ++i) {
         GpioLineState state;
         if (!found.chip->lineState(found.offsets[i], state)) {

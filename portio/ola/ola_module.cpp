@@ -16,6 +16,7 @@
 #include "ola_connection.h"
 #include "ola_port.h"
 #include "portio_module.h"
+#include "result.h"
 #include "universe_watcher.h"
 
 struct PortioBackend {
@@ -40,9 +41,11 @@ void give(PortioText text, const std::string& value) {
 
 // The module's settings from the core, which has checked them against the
 // ranges of the table of back ends; read here with the same ranges.
-bool readOptions(std::uint16_t address, const PortioSettings& settings, OlaPortOptions& options,
-                 std::string& error) {
+runlight::Result<OlaPortOptions> readOptions(std::uint16_t address,
+                                             const PortioSettings& settings) {
+    OlaPortOptions options;
     options.address = address;
+    std::string error;
     const auto number = [&](const char* key, auto& into) {
         const runlight::portio::SettingKey* rule = runlight::portio::findSettingKey(key);
         const char* text = settings.value(settings.context, key);
@@ -63,19 +66,22 @@ bool readOptions(std::uint16_t address, const PortioSettings& settings, OlaPortO
     // keep-alive came after the others: a core (or a caller of the watch)
     // that does not know it yet leaves the default.
     const bool keepAliveGiven = settings.value(settings.context, "keep-alive") != nullptr;
-    return number("universe", options.universe) && number("channel", options.channel) &&
-           number("level", options.level) && number("ola-port", options.rpcPort) &&
-           (!keepAliveGiven || number("keep-alive", options.keepAliveMs));
+    if (number("universe", options.universe) && number("channel", options.channel) &&
+        number("level", options.level) && number("ola-port", options.rpcPort) &&
+        (!keepAliveGiven || number("keep-alive", options.keepAliveMs))) {
+        return options;
+    }
+    return runlight::fail(error);
 }
 
 PortioBackend* openPort(std::uint16_t address, const PortioSettings* settings, PortioText error) {
-    OlaPortOptions options;
-    std::string text;
-    if (!readOptions(address, *settings, options, text)) {
-        give(error, text);
+    const auto options = readOptions(address, *settings);
+    if (!options) {
+        give(error, options.error());
         return nullptr;
     }
-    auto port = OlaPort::open(options, text);
+    std::string text;
+    auto port = OlaPort::open(*options, text);
     if (!port) {
         give(error, text);
         return nullptr;
@@ -122,12 +128,13 @@ struct UniverseAnswer {
 };
 
 int probePort(std::uint16_t address, const PortioSettings* settings, PortioText report) {
-    OlaPortOptions options;
-    std::string text;
-    if (!readOptions(address, *settings, options, text)) {
-        give(report, text);
+    const auto read = readOptions(address, *settings);
+    if (!read) {
+        give(report, read.error());
         return 0;
     }
+    const OlaPortOptions& options = *read;
+    std::string text;
     const std::string label = olaPortLabel(options);
     const std::string where = runlight::portio::ola_backend::oladdress(options.rpcPort);
     auto connection = OlaConnection::connect(options.rpcPort, text);
@@ -174,12 +181,12 @@ int probePort(std::uint16_t address, const PortioSettings* settings, PortioText 
 PortioWatch* watchPort(std::uint16_t address, const PortioSettings* settings,
                        void (*changed)(void* context), void* context, PortioText title,
                        PortioText error) {
-    OlaPortOptions options;
-    std::string text;
-    if (!readOptions(address, *settings, options, text)) {
-        give(error, text);
+    const auto read = readOptions(address, *settings);
+    if (!read) {
+        give(error, read.error());
         return nullptr;
     }
+    const OlaPortOptions& options = *read;
     give(title, "OLA universe " + std::to_string(options.universe) + ", channels " +
                     std::to_string(options.channel) + "–" + std::to_string(options.channel + 7) +
                     " · olad " + runlight::portio::ola_backend::oladdress(options.rpcPort));
