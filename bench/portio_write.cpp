@@ -106,7 +106,7 @@ BENCHMARK(OnePwriteForScale);
 // PortOut as the library does it, without and with a trace to a file.
 void PortOutSimulated(benchmark::State& state) {
     Folder folder;
-    runlight::portio::Settings settings;
+    runlight::portio::Environment settings;
     settings.backend = "sim";
     settings.runtimeDir = folder.path;
     if (state.range(0) != 0) {

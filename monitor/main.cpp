@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const auto address = static_cast<std::uint16_t>(port);
-    const auto settings = runlight::portio::Settings::fromEnvironment();
+    const auto settings = runlight::portio::Environment::fromProcess();
 
     runlight::portio::PortSettings resolved;
     const auto choice = runlight::portio::chooseWithSettings(address, settings, resolved);

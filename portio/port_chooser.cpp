@@ -10,7 +10,7 @@
 namespace runlight::portio {
 
 namespace {
-std::string environment(const char* name) {
+std::string variable(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? value : "";
 }
@@ -24,26 +24,26 @@ Choice failed(std::uint16_t address, const std::string& reason) {
 }
 }  // namespace
 
-Settings Settings::fromEnvironment() {
-    Settings settings;
-    settings.backend = environment("PORTIO_BACKEND");
-    settings.device = environment("PORTIO_DEVICE");
-    settings.trace = environment("PORTIO_TRACE");
-    settings.runtimeDir = environment("XDG_RUNTIME_DIR");
-    settings.tmpDir = environment("TMPDIR");
-    settings.configFile = settingsFilePath(environment("XDG_CONFIG_HOME"), environment("HOME"));
-    forEachKey([&settings](const SettingKey& key, const BackendInfo*) {
-        const std::string value = environment(key.variable);
+Environment Environment::fromProcess() {
+    Environment environment;
+    environment.backend = variable("PORTIO_BACKEND");
+    environment.device = variable("PORTIO_DEVICE");
+    environment.trace = variable("PORTIO_TRACE");
+    environment.runtimeDir = variable("XDG_RUNTIME_DIR");
+    environment.tmpDir = variable("TMPDIR");
+    environment.configFile = settingsFilePath(variable("XDG_CONFIG_HOME"), variable("HOME"));
+    forEachKey([&environment](const SettingKey& key, const BackendInfo*) {
+        const std::string value = variable(key.variable);
         if (!value.empty()) {
-            settings.variables[key.variable] = value;
+            environment.variables[key.variable] = value;
         }
     });
-    return settings;
+    return environment;
 }
 
-Choice choose(std::uint16_t address, const Settings& settings) {
+Choice choose(std::uint16_t address, const Environment& environment) {
     Choice choice;
-    const std::string& backend = settings.backend;
+    const std::string& backend = environment.backend;
     if (backend == "sim") {
         choice.kind = Choice::Kind::Sim;
         return choice;
@@ -61,24 +61,26 @@ Choice choose(std::uint16_t address, const Settings& settings) {
         }
         return failed(address, "PORTIO_BACKEND=" + backend + " is not one of " + known);
     }
-    const auto found = findParport(address, settings.procRoot, settings.devRoot, settings.device);
+    const auto found =
+        findParport(address, environment.procRoot, environment.devRoot, environment.device);
     if (found) {
         choice.kind = Choice::Kind::Parport;
         choice.parport = *found;
     } else if (backend == "parport") {
-        choice.error = noParportMessage(address, settings.procRoot);
+        choice.error = noParportMessage(address, environment.procRoot);
     } else {
         choice.kind = Choice::Kind::Sim;
     }
     return choice;
 }
 
-Choice chooseWithSettings(std::uint16_t address, const Settings& settings, PortSettings& resolved) {
-    auto variables = settings.variables;
+Choice chooseWithSettings(std::uint16_t address, const Environment& environment,
+                          PortSettings& resolved) {
+    auto variables = environment.variables;
     const std::pair<const char*, const std::string*> direct[] = {
-        {"PORTIO_BACKEND", &settings.backend},
-        {"PORTIO_DEVICE", &settings.device},
-        {"PORTIO_TRACE", &settings.trace}};
+        {"PORTIO_BACKEND", &environment.backend},
+        {"PORTIO_DEVICE", &environment.device},
+        {"PORTIO_TRACE", &environment.trace}};
     for (const auto& [name, value] : direct) {
         if (!value->empty()) {
             variables[name] = *value;
@@ -86,13 +88,13 @@ Choice chooseWithSettings(std::uint16_t address, const Settings& settings, PortS
             variables.erase(name);
         }
     }
-    auto read = resolvePortSettings(address, settings.configFile, variables);
+    auto read = resolvePortSettings(address, environment.configFile, variables);
     if (!read) {
         resolved = PortSettings{};
         return failed(address, read.error());
     }
     resolved = std::move(*read);
-    Settings chosen = settings;
+    Environment chosen = environment;
     chosen.backend = resolved.text("backend");
     chosen.device = resolved.text("device");
     chosen.trace = resolved.text("trace");

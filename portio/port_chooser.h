@@ -14,8 +14,10 @@ struct ParportDriver;
 struct BackendInfo;
 class PortSettings;
 
-// What steers the library, read from the environment at its first call.
-struct Settings {
+// What the library is given by its process at its first call: the
+// environment variables that steer it and where it finds things. Tests make
+// their own, with folders, roots and a driver of their own.
+struct Environment {
     std::string backend;     // PORTIO_BACKEND: "" or "auto", "parport", "sim"
     std::string device;      // PORTIO_DEVICE: "/dev/parportN" overrides the choice of device
     std::string trace;       // PORTIO_TRACE: trace file, "" for none
@@ -33,7 +35,7 @@ struct Settings {
     // Where back end modules are looked for; empty: moduleFolders().
     std::vector<std::string> moduleFolders;
 
-    static Settings fromEnvironment();
+    static Environment fromProcess();
 };
 
 struct Choice {
@@ -53,12 +55,13 @@ struct Choice {
 //   claimed is an error at the write, never a quiet switch to the simulation;
 // - a back end that lives in a module (ola): that module;
 // - anything else: an error naming the value.
-Choice choose(std::uint16_t address, const Settings& settings);
+Choice choose(std::uint16_t address, const Environment& environment);
 
 // The same for `address` with its settings file section and environment
 // (see resolvePortSettings): fills `resolved` with every value and where it
 // came from, and returns an Error choice naming the port for a bad file or
 // variable (with `resolved` left empty).
-Choice chooseWithSettings(std::uint16_t address, const Settings& settings, PortSettings& resolved);
+Choice chooseWithSettings(std::uint16_t address, const Environment& environment,
+                          PortSettings& resolved);
 
 }  // namespace runlight::portio

@@ -11,7 +11,7 @@
 
 namespace runlight::portio {
 
-PortIo::PortIo(Settings settings) : m_settings(std::move(settings)) {}
+PortIo::PortIo(Environment settings) : m_settings(std::move(settings)) {}
 
 PortIo::~PortIo() = default;
 

@@ -20,7 +20,7 @@ class Trace;
 // next call. Thread-compatible.
 class PortIo {
 public:
-    explicit PortIo(Settings settings);
+    explicit PortIo(Environment settings);
     ~PortIo();
     PortIo(const PortIo&) = delete;
     PortIo& operator=(const PortIo&) = delete;
@@ -38,7 +38,7 @@ private:
     PortBackend* backendFor(std::uint16_t address);
     void traceOut(std::uint16_t address, std::uint8_t data);
 
-    Settings m_settings;
+    Environment m_settings;
     std::map<std::uint16_t, std::unique_ptr<PortBackend>> m_ports;
     // The trace file of each port that was set up, from its settings (the
     // settings file's `trace` or PORTIO_TRACE); one file is open at a time.

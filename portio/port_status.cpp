@@ -13,19 +13,19 @@ namespace runlight::portio {
 
 namespace {
 
-std::string fileLine(const Settings& settings, std::uint16_t address) {
-    if (settings.configFile.empty()) {
+std::string fileLine(const Environment& environment, std::uint16_t address) {
+    if (environment.configFile.empty()) {
         return "settings file: none (neither XDG_CONFIG_HOME nor HOME is set)\n";
     }
-    const auto file = readSettingsFile(settings.configFile);
+    const auto file = readSettingsFile(environment.configFile);
     if (!file) {
         return "settings file: " + file.error() + "\n";
     }
     if (!file->exists) {
-        return "settings file: " + settings.configFile + " (not there)\n";
+        return "settings file: " + environment.configFile + " (not there)\n";
     }
     const auto section = file->ports.find(address);
-    return "settings file: " + settings.configFile +
+    return "settings file: " + environment.configFile +
            (section == file->ports.end() ? " (no [port " + std::to_string(address) + "] section)\n"
                                          : " ([port " + std::to_string(address) + "] on line " +
                                                std::to_string(section->second.line) + ")\n");
@@ -45,12 +45,12 @@ std::string ruleText(const ParportChoice& choice, std::uint16_t address) {
 
 }  // namespace
 
-PortStatus portStatus(std::uint16_t address, const Settings& settings) {
+PortStatus portStatus(std::uint16_t address, const Environment& environment) {
     PortStatus status;
     std::string& text = status.text;
-    text = portLabel(address) + "\n" + fileLine(settings, address);
+    text = portLabel(address) + "\n" + fileLine(environment, address);
     PortSettings resolved;
-    const Choice choice = chooseWithSettings(address, settings, resolved);
+    const Choice choice = chooseWithSettings(address, environment, resolved);
     if (choice.kind == Choice::Kind::Error && resolved.values().empty()) {
         text += "error: " + choice.error + "\n";
         return status;
@@ -75,8 +75,8 @@ PortStatus portStatus(std::uint16_t address, const Settings& settings) {
             text += "uses: the real parallel port " + choice.parport.device + " (" +
                     ruleText(choice.parport, address) + ")\n";
             const auto device = ParportDevice::open(
-                address, choice.parport, settings.procRoot, error,
-                settings.driver != nullptr ? *settings.driver : ParportDriver::system());
+                address, choice.parport, environment.procRoot, error,
+                environment.driver != nullptr ? *environment.driver : ParportDriver::system());
             status.reachable = device != nullptr;
             text += status.reachable ? "reachable: yes, opened and claimed it (and let go)\n"
                                      : "not reachable: " + error + "\n";
@@ -88,7 +88,7 @@ PortStatus portStatus(std::uint16_t address, const Settings& settings) {
             // Opened as a write opens it (made if missing, its blocks
             // allocated), so that a full filesystem or a link in its place
             // shows here as it would at the first write.
-            const std::string folder = simFolder(settings.runtimeDir, settings.tmpDir, error);
+            const std::string folder = simFolder(environment.runtimeDir, environment.tmpDir, error);
             const auto port = folder.empty() ? nullptr : SimPort::open(address, folder, error);
             status.reachable = port != nullptr;
             text += status.reachable
@@ -97,9 +97,9 @@ PortStatus portStatus(std::uint16_t address, const Settings& settings) {
             break;
         }
         case Choice::Kind::Module: {
-            const auto module = BackendModule::load(*choice.module, settings.moduleFolders.empty()
-                                                                        ? moduleFolders()
-                                                                        : settings.moduleFolders);
+            const auto module = BackendModule::load(
+                *choice.module,
+                environment.moduleFolders.empty() ? moduleFolders() : environment.moduleFolders);
             if (!module) {
                 text += "not reachable: " + module.error() + "\n";
                 break;

@@ -9,7 +9,7 @@
 
 namespace runlight::portio {
 
-struct Settings;
+struct Environment;
 
 struct PortStatus {
     std::string text;        // lines, each ending in '\n'
@@ -19,6 +19,6 @@ struct PortStatus {
 // Looks, without writing: the real port is opened and claimed and let go at
 // once (a port held by another program says so), the simulated port's folder
 // is made if need be, a module's back end is asked through its probe.
-PortStatus portStatus(std::uint16_t address, const Settings& settings);
+PortStatus portStatus(std::uint16_t address, const Environment& environment);
 
 }  // namespace runlight::portio

@@ -11,14 +11,14 @@
 #include "port_io.h"
 
 namespace {
+using runlight::portio::Environment;
 using runlight::portio::PortIo;
-using runlight::portio::Settings;
 
 std::optional<PortIo> g_io;  // constant-initialised empty; made at the first call
 
 PortIo& io() {
     if (!g_io) {
-        g_io.emplace(Settings::fromEnvironment());
+        g_io.emplace(Environment::fromProcess());
     }
     return *g_io;
 }

@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     const auto portArg = static_cast<std::int16_t>(static_cast<std::uint16_t>(port));
     if (mode == Mode::Status) {
         const auto status = runlight::portio::portStatus(
-            static_cast<std::uint16_t>(port), runlight::portio::Settings::fromEnvironment());
+            static_cast<std::uint16_t>(port), runlight::portio::Environment::fromProcess());
         std::fputs(status.text.c_str(), stdout);
         return status.reachable ? 0 : 1;
     }

@@ -89,9 +89,9 @@ TEST(ParportFinder, TheDeviceOverrideWinsAndAMissingDriverListsNothing) {
     EXPECT_FALSE(findParport(888, empty.path(), "/dev", ""));
 }
 
-Settings settingsFor(const std::string& backend, const std::string& procRoot,
-                     const std::string& runtimeDir = "") {
-    Settings settings;
+Environment settingsFor(const std::string& backend, const std::string& procRoot,
+                        const std::string& runtimeDir = "") {
+    Environment settings;
     settings.backend = backend;
     settings.procRoot = procRoot;
     settings.devRoot = procRoot + "/dev";

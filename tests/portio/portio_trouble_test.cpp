@@ -42,8 +42,8 @@ using runlight::testing::stateOf;
 using runlight::testing::TempFolder;
 using ::testing::HasSubstr;
 
-Settings simSettings(const TempFolder& runtime, const std::string& trace = "") {
-    Settings settings;
+Environment simSettings(const TempFolder& runtime, const std::string& trace = "") {
+    Environment settings;
     settings.backend = "sim";
     settings.runtimeDir = runtime.path();
     settings.procRoot = runtime / "no-proc";

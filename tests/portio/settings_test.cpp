@@ -25,10 +25,10 @@
 namespace {
 
 using runlight::portio::Choice;
+using runlight::portio::Environment;
 using runlight::portio::PortIo;
 using runlight::portio::PortSettings;
 using runlight::portio::readSettingsFile;
-using runlight::portio::Settings;
 using runlight::testing::runCommand;
 using runlight::testing::TempFolder;
 using ::testing::HasSubstr;
@@ -150,7 +150,7 @@ TEST(Settings, TheFileChoosesTheBackEndAndTheEnvironmentOverridesIt) {
     folder.write("portio.conf",
                  "[port 888]\nbackend = ola\nuniverse = 3\n  channel = 9  ; the ninth\n"
                  "[port 0x278]\nbackend = sim\nchannel = 500\n");
-    Settings settings;
+    Environment settings;
     settings.configFile = path;
     PortSettings resolved;
 
@@ -207,7 +207,7 @@ std::uint8_t simByte(const std::string& runtimeDir) {
 TEST(PortIo, ABadSettingsFileIsReportedAtEveryWriteUntilItIsMended) {
     TempFolder folder;
     TempFolder runtime;
-    Settings settings;
+    Environment settings;
     settings.runtimeDir = runtime.path();
     settings.procRoot = folder.path();  // no parallel port here
     settings.configFile = folder / "portio.conf";
@@ -232,7 +232,7 @@ TEST(PortIo, ABadSettingsFileIsReportedAtEveryWriteUntilItIsMended) {
 
 TEST(ModuleLoader, AMissingModuleNamesItsPackageAndAnotherVersionIsRefused) {
     TempFolder empty;
-    Settings settings;
+    Environment settings;
     settings.backend = "ola";
     settings.variables = {{"PORTIO_OLA_UNIVERSE", "42"}};
 
@@ -273,7 +273,7 @@ TEST(ModuleLoader, ADamagedModuleIsRefusedByNameNeverLoaded) {
     ASSERT_EQ(::mkfifo((fifo / "libportio-ola.so.1").c_str(), 0600), 0);
     for (const TempFolder* folder : {&cut, &fifo}) {
         const std::string said = inAChildWithin2s([folder] {
-            Settings settings;
+            Environment settings;
             settings.backend = "ola";
             settings.moduleFolders = {folder->path(), TEST_MODULE_CURRENT_DIR};
             PortIo io(settings);

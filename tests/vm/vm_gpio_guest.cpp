@@ -116,7 +116,7 @@ std::string consumerOf(const std::string& path, unsigned offset) {
 bool chosen(PortSettings& resolved, GpioConfig& config) {
     using runlight::portio::Choice;
     const Choice choice = runlight::portio::chooseWithSettings(
-        kPort, runlight::portio::Settings::fromEnvironment(), resolved);
+        kPort, runlight::portio::Environment::fromProcess(), resolved);
     const bool gpio =
         choice.kind == Choice::Kind::Module && std::string(choice.module->name) == "gpio";
     check(gpio, "the library chooses the gpio module" + (gpio ? "" : ": " + choice.error));

@@ -236,7 +236,7 @@ void busyLink(std::int16_t port, const std::string& device) {
 
 void heldUnnamed(std::int16_t port, const std::string& device) {
     using runlight::portio::PortIo;
-    runlight::portio::Settings settings;
+    runlight::portio::Environment settings;
     settings.backend = "parport";
     settings.device = device;
     settings.procRoot = "/nonexistent";  // the driver cannot be asked who holds the port
