@@ -49,6 +49,10 @@ TEST(SettingsFile, EveryMalformedFileNamesTheFileTheLineAndWhatIsWrong) {
         {"[port 888]\nchannel = 506\n", 2, "channel = 506 is not a whole number 1..505"},
         {"[port 888]\nlevel = bright\n", 2, "level = bright is not a whole number 1..255"},
         {"[port 888]\nola-port = 9010 # olad\n", 2, "ola-port = 9010 # olad is not a whole"},
+        // A module's keys are checked with the file, before any module is loaded.
+        {"[port 888]\nlines = 1 2 3\n", 2,
+         "lines = 1 2 3 is not eight lines of a chip: 3 lines given"},
+        {"[port 888]\nactive-low = maybe\n", 2, "active-low = maybe is neither yes nor no"},
         {"[port 888]\nbackend = paralel\n", 2,
          "backend = paralel is not one of auto, parport, sim, ola"},
         {"[port 888]\ndevice =\n", 2, "device =  is empty"},
