@@ -50,14 +50,16 @@ runlight::Result<OlaPortOptions> readOptions(std::uint16_t address,
         const runlight::portio::SettingKey* rule = runlight::portio::findSettingKey(key);
         const char* text = settings.value(settings.context, key);
         const std::string_view value = text != nullptr ? text : "";
-        long parsed = 0;
+        // Every range here is within unsigned (no key of ours is negative).
+        const auto low = static_cast<unsigned>(rule->low);
+        const auto high = static_cast<unsigned>(rule->high);
+        unsigned parsed = 0;
         const auto [end, status] =
             std::from_chars(value.data(), value.data() + value.size(), parsed);
-        if (status != std::errc() || end != value.data() + value.size() || parsed < rule->low ||
-            parsed > rule->high) {
+        if (status != std::errc() || end != value.data() + value.size() || parsed < low ||
+            parsed > high) {
             error = olaPortLabel(options) + ": " + key + " = " + std::string(value) +
-                    " is not a whole number " + std::to_string(rule->low) + ".." +
-                    std::to_string(rule->high);
+                    " is not a whole number " + std::to_string(low) + ".." + std::to_string(high);
             return false;
         }
         into = static_cast<std::remove_reference_t<decltype(into)>>(parsed);
