@@ -8,19 +8,20 @@
    which libportio.so.1 loads by name (through the system's loader, from its
    own folder, then the installed library folder) only when a port's
    settings choose that back end, so the library and the program run where
-   the third-party library is missing. A module exports exactly one function, PORTIO_MODULE_FACTORY,
-   with C linkage. The core calls it with the interface version it speaks,
-   reads `abi` of what it returns before anything else, and refuses a module
-   whose version differs, by name, instead of calling into it.
+   the third-party library is missing. A module exports exactly one
+   function, PORTIO_MODULE_FACTORY, with C linkage. The core calls it with
+   the interface version it speaks, reads `abi` of what it returns before
+   anything else, and refuses a module whose version differs, by name,
+   instead of calling into it.
 
    Settings: a module never reads the settings file or the environment. The
    core lists the module's keys in its table of back ends
    (portio/backend_table.h), reads and checks the file and the environment,
-   and hands the module its port's resolved values through PortioSettings: value("universe") is the
-   text
-   ("1"), already checked against the table's rule, and origin("universe")
-   says where it came from ("PORTIO_OLA_UNIVERSE",
-   "/home/ann/.config/portio/portio.conf:3" or "default"), for messages.
+   and hands the module its port's resolved values through PortioSettings:
+   value("universe") is the text ("1"), already checked against the table's
+   rule, and origin("universe") says where it came from
+   ("PORTIO_OLA_UNIVERSE", "/home/ann/.config/portio/portio.conf:3" or
+   "default"), for messages.
 
    Calls come from one thread at a time (the port library is
    thread-compatible). Texts a module passes back go through PortioText,
