@@ -73,7 +73,6 @@ TEST_F(PortioLibrary, StartAndTicksOfTheRunningLightLandInTheSimulatedPortAndThe
     FakeWindow window;
     PortLibrary library;  // libportio.so.1, by name, as the program binds it
     StepSequencer seq{window, library};
-    window.onSpeedChange = [&] { seq.VScroll1_Change(); };
     seq.Form_Load();
     window.enableOnly({1, 3});
     window.setStepByte(0, 0xA5);

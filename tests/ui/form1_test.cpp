@@ -401,7 +401,7 @@ TEST(Form1Close, ClosingTheWindowEndsTheTicksAndTheWrites) {
     EXPECT_FALSE(form.timer()->isActive());
     form.tick();  // even a tick already on its way reaches no handler
     EXPECT_EQ(rig.port.values(), (std::vector<int>{0, 0x10})) << "the lamps keep the last pattern";
-    form.window.setSpeedPosition(300);
+    form.find<QScrollBar>("VScroll1")->setValue(300);
     EXPECT_FALSE(form.timer()->isActive()) << "a new period does not revive the ticks";
 }
 
