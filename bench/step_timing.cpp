@@ -746,16 +746,15 @@ int main(int argc, char** argv) {
     // A missing library would put up the window's error report and wait for
     // a user; say so here instead. The floor calls its PortOut directly: the
     // same library the window loads, so the same simulated port and trace.
-    std::string error;
-    void* library = runlight::dynlib::open(runlight::kPortLibraryName, error);
-    if (library == nullptr) {
-        fail(error);
+    auto library = runlight::openPortLibrary(runlight::kPortLibraryName);
+    if (!library) {
+        fail(library.error());
     }
-    void* symbol = runlight::dynlib::symbol(library, "PortOut", error);
-    if (symbol == nullptr) {
-        fail(error);
+    const auto bound = library->function<void (*)(std::int16_t, std::uint8_t)>("PortOut");
+    if (!bound) {
+        fail(bound.error());
     }
-    auto* portOut = reinterpret_cast<void (*)(std::int16_t, std::uint8_t)>(symbol);
+    auto* portOut = *bound;
     // Nothing here may wait for a user: give up after ten minutes whatever
     // happens (a report box, a step that never comes).
     QTimer watchdog;
@@ -834,7 +833,6 @@ int main(int argc, char** argv) {
         std::printf("%s", wire ? (wire->figures() + "\n").c_str() : "");
 #endif
         std::fflush(stdout);
-        runlight::dynlib::close(library);
         return ok ? 0 : 1;
     }
     std::printf(
@@ -860,6 +858,5 @@ int main(int argc, char** argv) {
     printScriptLines("quiet", quiet, true);
     printScriptLines("busy", loaded, true);
     std::fflush(stdout);
-    runlight::dynlib::close(library);
     return ok ? 0 : 1;
 }
