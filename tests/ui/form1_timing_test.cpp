@@ -294,5 +294,23 @@ TEST(Form1Timing, AFrameDrawsWhatDiffersFromTheLastFrameAndLeavesNothingBehind) 
     EXPECT_EQ(counter.updateRequests, 0);
 }
 
+// Closing: the ticks end with the window, and so do the writes.
+TEST(Form1Close, ClosingTheWindowEndsTheTicksAndTheWrites) {
+    Form1Rig rig;
+    auto& form = rig.form;
+    form.box(QStringLiteral("Ch9"))->setCheckState(Qt::Checked);
+    form.box(QStringLiteral("Check4_0"))->setCheckState(Qt::Checked);
+    form.clickStartStop();
+    form.tick();
+    ASSERT_EQ(rig.port.values(), (std::vector<int>{0, 0x10}));
+
+    EXPECT_TRUE(form.window.close());
+    EXPECT_FALSE(form.timer()->isActive());
+    form.tick();  // even a tick already on its way reaches no handler
+    EXPECT_EQ(rig.port.values(), (std::vector<int>{0, 0x10})) << "the lamps keep the last pattern";
+    form.find<QScrollBar>("VScroll1")->setValue(300);
+    EXPECT_FALSE(form.timer()->isActive()) << "a new period does not revive the ticks";
+}
+
 }  // namespace
 }  // namespace runlight::ui
