@@ -35,8 +35,8 @@ public:
     void Start_Stop_Click();
     // The speed bar reported a new position: the timer period follows it (ms).
     void VScroll1_Change();
-    // One tick of the step timer; does nothing while stopped. The window's
-    // step clock calls it, and so do the tests.
+    // One tick of the step timer; does nothing while stopped. The window
+    // calls it when its step clock says a step is due; so do the tests.
     void Timer1_Timer();
 
     bool running() const { return Running == 1; }
