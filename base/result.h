@@ -29,7 +29,7 @@ inline Failure fail(std::string reason) {
 template <class T>
 class [[nodiscard]] Result {
 public:
-    Result(T value) : m_state(std::in_place_index<0>, std::move(value)) {}
+    Result(T held) : m_state(std::in_place_index<0>, std::move(held)) {}
     Result(Failure failure) : m_state(std::in_place_index<1>, std::move(failure.reason)) {}
 
     bool has_value() const { return m_state.index() == 0; }

@@ -36,7 +36,6 @@ void BM_Timer1Timer_InMemoryWindow(benchmark::State& state) {
     FakeWindow window;
     DiscardingPort port;
     runlight::StepSequencer seq{window, port};
-    window.onSpeedChange = [&seq] { seq.VScroll1_Change(); };
     seq.Form_Load();
     programAllSteps(window);
     seq.Start_Stop_Click();
@@ -50,13 +49,11 @@ BENCHMARK(BM_Timer1Timer_InMemoryWindow)->Repetitions(kRepetitions)->ReportAggre
 void BM_ShowPattern(benchmark::State& state) {
     FakeWindow window;
     DiscardingPort port;
-    runlight::Module1 module{port};
-    runlight::PatternReadout readout{window, module};
-    int value = 0;
+    runlight::PatternReadout readout{window};
+    unsigned value = 0;
     for (auto _ : state) {
-        module.OutValue = value;
-        value = (value + 37) & 0xFF;  // every byte, one- and two-digit hex alike
-        readout.ShowPattern();
+        readout.ShowPattern(static_cast<std::uint8_t>(value));
+        value = (value + 37) & 0xFFU;  // every byte, one- and two-digit hex alike
     }
     benchmark::DoNotOptimize(window.readout);
 }

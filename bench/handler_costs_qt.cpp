@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -51,7 +52,7 @@ public:
             }
             box(QStringLiteral("Ch%1").arg(9 + step))->setChecked(true);
         }
-        m_window.setSpeedPosition(800);
+        m_window.findChild<QScrollBar*>(QStringLiteral("VScroll1"))->setValue(800);
         QTest::mouseClick(m_window.findChild<QPushButton*>(QStringLiteral("Start_Stop")),
                           Qt::LeftButton);
         m_timer = m_window.findChild<QTimer*>(QStringLiteral("Timer1"));
@@ -122,12 +123,11 @@ void BM_WritePort_SimulatedPort(benchmark::State& state) {
         runlight::PortLibrary port{library};
         runlight::Module1 module{port};
         module.PortAddr = 888;
-        module.WritePort();  // binds the library and opens the port (and trace)
-        int value = 0;
+        module.WritePort(0);  // binds the library and opens the port (and trace)
+        unsigned value = 0;
         for (auto _ : state) {
-            module.OutValue = value;
-            value = (value + 1) & 0xFF;
-            module.WritePort();
+            value = (value + 1) & 0xFFU;
+            module.WritePort(static_cast<std::uint8_t>(value));
         }
     }
     qunsetenv("PORTIO_TRACE");

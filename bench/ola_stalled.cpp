@@ -12,6 +12,7 @@
 //   failed write, and after it; when the first write failed and with what;
 //   and one line for scripts. Exits 2 if the run could not be made.
 
+#include <getopt.h>
 #include <signal.h>
 #include <stdlib.h>
 
@@ -19,9 +20,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "command_line.h"
 #include "olad_sandbox.h"
 #include "port_library.h"
 
@@ -36,11 +39,15 @@ double ms(Clock::duration duration) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int seconds = argc > 1 ? std::atoi(argv[1]) : 24;
-    if (seconds < 4 || seconds > 600) {
-        std::fprintf(stderr, "ola_stalled: SECONDS is 4..600\n");
+    const option known[] = {{nullptr, 0, nullptr, 0}};
+    const bool optionsGiven = getopt_long(argc, argv, "", known, nullptr) != -1;
+    const auto given = optind < argc ? runlight::bench::wholeNumber(argv[optind], 4, 600)
+                                     : std::optional<long>(24);
+    if (optionsGiven || !given || argc - optind > 1) {
+        std::fprintf(stderr, "usage: ola_stalled [SECONDS]   (SECONDS is 4..600, default 24)\n");
         return 2;
     }
+    const int seconds = static_cast<int>(*given);
     runlight::testing::TempFolder config;
     runlight::testing::OladSandbox olad;
     if (const std::string problem = olad.start(); !problem.empty()) {

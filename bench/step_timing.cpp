@@ -42,6 +42,7 @@
 //   namespace of the run's own (root), the steps read off the wire
 //   (step_timing_wire.h).
 
+#include <getopt.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -73,12 +74,13 @@
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "application.h"
-#include "dynamic_library.h"
+#include "command_line.h"
 #include "form1.h"
 #include "port_library.h"
 #include "realtime_request.h"
@@ -94,6 +96,7 @@ namespace {
 
 using runlight::bench::IntervalSummary;
 using runlight::bench::TraceWrite;
+using runlight::bench::wholeNumber;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::int16_t kPort = 888;
@@ -186,43 +189,75 @@ struct Options {
     bool wire = false;      // --ola-wire
 };
 
+// PERIOD_MS:STEPS, with a period of 2..800 ms and at least two steps.
+std::optional<Request> requestFrom(const std::string& text) {
+    const auto colon = text.find(':');
+    if (colon == std::string::npos) {
+        return std::nullopt;
+    }
+    const auto period = wholeNumber(text.substr(0, colon).c_str(), 2, 800);
+    const auto steps = wholeNumber(text.substr(colon + 1).c_str(), 2, 100'000'000);
+    if (!period || !steps) {
+        return std::nullopt;
+    }
+    Request request;
+    request.periodMs = static_cast<int>(*period);
+    request.steps = static_cast<std::size_t>(*steps);
+    return request;
+}
+
 Options optionsFrom(int argc, char** argv) {
+    enum : int { kKeepTrace = 1, kBusy, kSlices, kOla, kOlaWire };
+    const option known[] = {
+        {"keep-trace", required_argument, nullptr, kKeepTrace},
+        {"busy", required_argument, nullptr, kBusy},
+        {"slices", required_argument, nullptr, kSlices},
+        {"ola", no_argument, nullptr, kOla},
+        {"ola-wire", no_argument, nullptr, kOlaWire},
+        {nullptr, 0, nullptr, 0},
+    };
     Options options;
     auto& requests = options.requests;
     bool busyGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) == "--keep-trace" && i + 1 < argc) {
-            options.keepTrace = argv[++i];
-            continue;
-        }
-        if (std::string(argv[i]) == "--busy" && i + 1 < argc) {
-            options.busy = std::atoi(argv[++i]);
-            if (options.busy < 0 || options.busy > 16) {
-                fail("--busy takes 0..16 processes");
+    for (int given = 0; (given = getopt_long(argc, argv, "", known, nullptr)) != -1;) {
+        switch (given) {
+            case kKeepTrace:
+                options.keepTrace = optarg;
+                break;
+            case kBusy: {
+                const auto busy = wholeNumber(optarg, 0, 16);
+                if (!busy) {
+                    fail(std::string("--busy takes 0..16 processes, not ") + optarg);
+                }
+                options.busy = static_cast<int>(*busy);
+                busyGiven = true;
+                break;
             }
-            busyGiven = true;
-            continue;
-        }
-        if (std::string(argv[i]) == "--slices" && i + 1 < argc) {
-            options.slices = std::atoi(argv[++i]);
-            if (options.slices < 1 || options.slices > 100) {
-                fail("--slices takes 1..100 turns");
+            case kSlices: {
+                const auto slices = wholeNumber(optarg, 1, 100);
+                if (!slices) {
+                    fail(std::string("--slices takes 1..100 turns, not ") + optarg);
+                }
+                options.slices = static_cast<int>(*slices);
+                break;
             }
-            continue;
+            case kOla:
+            case kOlaWire:
+                options.ola = true;
+                options.wire = given == kOlaWire;
+                break;
+            default:  // getopt_long has said what it did not know
+                fail(
+                    "usage: step_timing [--ola | --ola-wire] [--keep-trace FILE] [--busy N] "
+                    "[--slices N] [PERIOD_MS:STEPS ...]");
         }
-        if (std::string(argv[i]) == "--ola" || std::string(argv[i]) == "--ola-wire") {
-            options.ola = true;
-            options.wire = std::string(argv[i]) == "--ola-wire";
-            continue;
-        }
-        Request request;
-        unsigned long steps = 0;
-        if (std::sscanf(argv[i], "%d:%lu", &request.periodMs, &steps) != 2 ||
-            request.periodMs < 2 || request.periodMs > 800 || steps < 2) {
+    }
+    for (int i = optind; i < argc; ++i) {
+        const auto request = requestFrom(argv[i]);
+        if (!request) {
             fail(std::string("not PERIOD_MS:STEPS with a period of 2..800 ms: ") + argv[i]);
         }
-        request.steps = steps;
-        requests.push_back(request);
+        requests.push_back(*request);
     }
     if (options.ola) {
         if (busyGiven && options.busy != 0) {
@@ -746,16 +781,15 @@ int main(int argc, char** argv) {
     // A missing library would put up the window's error report and wait for
     // a user; say so here instead. The floor calls its PortOut directly: the
     // same library the window loads, so the same simulated port and trace.
-    std::string error;
-    void* library = runlight::dynlib::open(runlight::kPortLibraryName, error);
-    if (library == nullptr) {
-        fail(error);
+    auto library = runlight::openPortLibrary(runlight::kPortLibraryName);
+    if (!library) {
+        fail(library.error());
     }
-    void* symbol = runlight::dynlib::symbol(library, "PortOut", error);
-    if (symbol == nullptr) {
-        fail(error);
+    const auto bound = library->function<void (*)(std::int16_t, std::uint8_t)>("PortOut");
+    if (!bound) {
+        fail(bound.error());
     }
-    auto* portOut = reinterpret_cast<void (*)(std::int16_t, std::uint8_t)>(symbol);
+    auto* portOut = *bound;
     // Nothing here may wait for a user: give up after ten minutes whatever
     // happens (a report box, a step that never comes).
     QTimer watchdog;
@@ -834,7 +868,6 @@ int main(int argc, char** argv) {
         std::printf("%s", wire ? (wire->figures() + "\n").c_str() : "");
 #endif
         std::fflush(stdout);
-        runlight::dynlib::close(library);
         return ok ? 0 : 1;
     }
     std::printf(
@@ -860,6 +893,5 @@ int main(int argc, char** argv) {
     printScriptLines("quiet", quiet, true);
     printScriptLines("busy", loaded, true);
     std::fflush(stdout);
-    runlight::dynlib::close(library);
     return ok ? 0 : 1;
 }

@@ -8,6 +8,8 @@
 // Run: build/normal/bin/window_startup [RUNS]   (default 15; offscreen
 // unless QT_QPA_PLATFORM says otherwise)
 
+#include <getopt.h>
+
 #include <QDir>
 #include <QEvent>
 #include <QTemporaryDir>
@@ -17,9 +19,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 #include "application.h"
+#include "command_line.h"
 #include "form1.h"
 #include "port_library.h"
 #include "timing_stats.h"
@@ -79,7 +83,15 @@ double windowUp() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
+    const option known[] = {{nullptr, 0, nullptr, 0}};
+    const bool optionsGiven = getopt_long(argc, argv, "", known, nullptr) != -1;
+    const auto given = optind < argc ? runlight::bench::wholeNumber(argv[optind], 1, 1000)
+                                     : std::optional<long>(15);
+    if (optionsGiven || !given || argc - optind > 1) {
+        std::fprintf(stderr, "usage: window_startup [RUNS]   (RUNS is 1..1000, default 15)\n");
+        return 2;
+    }
+    const int runs = static_cast<int>(*given);
     qputenv("QT_QPA_PLATFORM", qEnvironmentVariable("QT_QPA_PLATFORM", "offscreen").toUtf8());
 
     // Nothing is written to a port here, but keep any port state of this

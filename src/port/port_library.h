@@ -1,15 +1,25 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
+#include <optional>
 #include <string>
 
+#include "dynamic_library.h"
 #include "port_sink.h"
+#include "result.h"
 
 namespace runlight {
 
 // The file name the program loads its port library by.
 inline constexpr const char* kPortLibraryName = "libportio.so.1";
+
+// Loads a port library by file name as the program does: as the system's
+// loader looks it up (beside the program through its RPATH, then the usual
+// library path), and a bare name also beside the program itself, for when
+// something (a sanitizer's interceptor, a preloaded library) stands between
+// the program and the loader. The failure is the loader's words for the
+// name as given.
+Result<DynamicLibrary> openPortLibrary(const std::string& fileName);
 
 // The port-I/O library, loaded by name at the first write, not at start-up.
 // It is looked up as the system looks up any library: beside the program
@@ -36,11 +46,10 @@ private:
     using PortOutFn = void (*)(std::int16_t, std::uint8_t);
     using PortLastErrorFn = const char* (*)();
 
-    void bind();
-    void unbind();
+    Result<void> bind();
 
     std::string m_fileName;
-    std::unique_ptr<void, void (*)(void*)> m_handle;
+    std::optional<DynamicLibrary> m_library;
     PortOutFn m_portOut = nullptr;
     PortLastErrorFn m_portLastError = nullptr;
 };

@@ -3,7 +3,6 @@
 #include <array>
 #include <string_view>
 
-#include "module1.h"
 #include "window_ops.h"
 
 namespace runlight {
@@ -36,9 +35,9 @@ constexpr std::array<DigitMarks, 16> kDigitTable{{
 }};
 
 // Upper-case hexadecimal text without leading zeros: "0", "5", "A5", "FF".
-std::string hexText(int value) {
+std::string hexText(std::uint8_t value) {
     static constexpr std::string_view kDigits = "0123456789ABCDEF";
-    auto bits = static_cast<unsigned>(value);
+    unsigned bits = value;
     std::string text;
     do {
         text.insert(text.begin(), kDigits[bits & 0xFU]);
@@ -49,37 +48,31 @@ std::string hexText(int value) {
 
 }  // namespace
 
-void PatternReadout::ShowPattern() {
-    HexText = hexText(m_module.OutValue);
+void PatternReadout::ShowPattern(std::uint8_t OutValue) {
+    std::string HexText = hexText(OutValue);
     PadHex(HexText);
-    HexToMarks(HexText);
-    m_window.replaceReadout(PatternText);
+    m_window.replaceReadout(HexToMarks(HexText));
 }
 
 void PatternReadout::PadHex(std::string& text) {
-    HexLen = static_cast<int>(text.size());
-    if (HexLen == 1) {
+    if (text.size() == 1) {
         text.insert(text.begin(), '0');
     }
 }
 
-void PatternReadout::HexToMarks(std::string& text) {
-    PatternText.clear();
-    DigitText = text.substr(0, 1);
-    NibbleToMarks(DigitText);
-    PatternText = NibbleText;
-    DigitText = text.size() > 1 ? text.substr(1, 1) : std::string{};
-    NibbleToMarks(DigitText);
-    PatternText += NibbleText;
+std::string PatternReadout::HexToMarks(std::string_view text) {
+    std::string PatternText(NibbleToMarks(text.substr(0, 1)));
+    PatternText += NibbleToMarks(text.size() > 1 ? text.substr(1, 1) : std::string_view{});
+    return PatternText;
 }
 
-void PatternReadout::NibbleToMarks(std::string& digit) {
+std::string_view PatternReadout::NibbleToMarks(std::string_view digit) {
     for (const auto& row : kDigitTable) {
         if (digit == row.digit) {
-            NibbleText = row.marks;
-            return;
+            return row.marks;
         }
     }
+    return {};
 }
 
 }  // namespace runlight

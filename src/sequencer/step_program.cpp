@@ -1,18 +1,18 @@
 #include "step_program.h"
 
-#include "module1.h"
 #include "window_ops.h"
 
 namespace runlight {
 
-void StepProgram::ComposeStep(int step) {
-    m_module.OutValue = 0;
-    int weight = 128;  // Check1 is bit 7
+std::uint8_t StepProgram::ComposeStep(int step) const {
+    unsigned OutValue = 0;
+    unsigned weight = 128;  // Check1 is bit 7
     for (int channel = 0; channel < kChannelCount; ++channel, weight /= 2) {
         if (m_window.channelBox(step - 1, channel) == Box::Checked) {
-            m_module.OutValue += weight;
+            OutValue += weight;
         }
     }
+    return static_cast<std::uint8_t>(OutValue);
 }
 
 bool StepProgram::isEnabled(int step) const {

@@ -1,8 +1,9 @@
 #pragma once
 
+#include <cstdint>
+
 namespace runlight {
 
-class Module1;
 class WindowOps;
 
 inline constexpr int kStepCount = 16;    // steps 1..16
@@ -13,19 +14,19 @@ inline constexpr int kChannelCount = 8;  // channel boxes Check1..Check8 of a st
 // next tick that reaches the edited step.
 class StepProgram {
 public:
-    StepProgram(const WindowOps& window, Module1& module) : m_window(window), m_module(module) {}
+    explicit StepProgram(const WindowOps& window) : m_window(window) {}
 
-    // Sets OutValue to the byte of step `step` (1..16): bit 7 is Check1, bit 0
-    // is Check8; only a ticked box (value 1) sets its bit. One routine for the
-    // sixteen ComposeStep1..ComposeStep16 of the design. Called by the tick.
-    void ComposeStep(int step);
+    // The byte of step `step` (1..16): bit 7 is Check1, bit 0 is Check8; only
+    // a ticked box (value 1) sets its bit. One routine for the sixteen
+    // ComposeStep1..ComposeStep16 of the design. Called by the tick, which
+    // writes the byte and shows it.
+    std::uint8_t ComposeStep(int step) const;
 
     // Whether the enable box of step `step` (1..16) is ticked (value 1).
     bool isEnabled(int step) const;
 
 private:
     const WindowOps& m_window;
-    Module1& m_module;
 };
 
 }  // namespace runlight

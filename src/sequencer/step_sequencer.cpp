@@ -9,35 +9,41 @@
 namespace runlight {
 
 StepSequencer::StepSequencer(WindowOps& window, PortSink& port)
-    : m_window(window), m_module(port), m_program(window, m_module), m_readout(window, m_module) {}
+    : m_window(window), m_module(port), m_program(window), m_readout(window) {}
 
 void StepSequencer::Form_Load() {
-    // A different position raises VScroll1_Change, which sets the period.
-    m_window.setSpeedPosition(kStartupSpeed);
+    if (m_window.speedPosition() != kStartupSpeed) {
+        // The bar's change event, as a user's move raises it: it sets the period.
+        m_window.setSpeedPosition(kStartupSpeed);
+        VScroll1_Change();
+    }
     Running = 0;
     StepNo = 0;
-    m_module.OutValue = 0;
     m_module.PortAddr = kPortAddress;
 }
 
 void StepSequencer::Start_Stop_Click() {
     if (Running == 1) {
         stop();
-        return;
+    } else {
+        start();
     }
+}
+
+void StepSequencer::start() {
     Running = 1;
     m_window.setCaption(CaptionControl::Start_Stop, "STOP");
     m_window.setCaption(CaptionControl::Label6, "Fut.");
-    m_module.OutValue = 0;
     m_module.PortAddr = kPortAddress;
     try {
-        m_module.WritePort();  // all channels off at once
+        m_module.WritePort(0);  // all channels off at once
     } catch (const PortError& error) {
         stopAndReport(error.what());
         return;
     }
     // The timer is not touched: the run begins at its next tick.
     StepNo = 0;
+    m_window.setStepsRunning(true);
 }
 
 void StepSequencer::VScroll1_Change() {
@@ -91,15 +97,16 @@ void StepSequencer::ClearHighlight() {
 
 void StepSequencer::showStep(int step) {
     m_window.setEnableBoxColour(step - 1, kHighlightColour);
-    m_program.ComposeStep(step);
-    m_module.WritePort();
-    m_readout.ShowPattern();
+    const std::uint8_t OutValue = m_program.ComposeStep(step);
+    m_module.WritePort(OutValue);
+    m_readout.ShowPattern(OutValue);
 }
 
 void StepSequencer::stop() {
     Running = 0;
     m_window.setCaption(CaptionControl::Start_Stop, "START");
     m_window.setCaption(CaptionControl::Label6, "Áll.");
+    m_window.setStepsRunning(false);
 }
 
 void StepSequencer::stopAndReport(const std::string& message) {

@@ -23,17 +23,20 @@ class StepSequencer {
 public:
     StepSequencer(WindowOps& window, PortSink& port);
 
-    // The window has loaded, before it is first shown: speed bar to 200 (its
-    // change event sets the timer), stopped, step counter 0, output 0, port
-    // 888. The port is not touched.
+    // The window has loaded, before it is first shown: speed bar to 200 (and
+    // VScroll1_Change if that moved it), stopped, step counter 0, port 888.
+    // The port is not touched.
     void Form_Load();
     // The start/stop button was clicked. Starting writes 0 to the port at once
     // and restarts from step 1 at the next tick; stopping leaves port, readout
-    // and highlight as they are.
+    // and highlight as they are. Either way the window hears of it
+    // (WindowOps::setStepsRunning), and so does it when a failed write stops
+    // the run.
     void Start_Stop_Click();
     // The speed bar reported a new position: the timer period follows it (ms).
     void VScroll1_Change();
-    // One tick of the step timer; does nothing while stopped.
+    // One tick of the step timer; does nothing while stopped. The window
+    // calls it when its step clock says a step is due; so do the tests.
     void Timer1_Timer();
 
     bool running() const { return Running == 1; }
@@ -45,6 +48,7 @@ private:
     void ClearHighlight();
     // Shows step k (1..16): highlight, compose, write, readout, in that order.
     void showStep(int step);
+    void start();
     void stop();
     void stopAndReport(const std::string& message);
 

@@ -11,13 +11,19 @@ namespace {
 // an environment value quoted in it) and is shown as the plain text it is.
 // QMessageBox's text format applies to its main text only; the label under
 // it guesses, and would take "<h1>" or "<img>" in a detail for rich text.
+// That label is told by what it shows, the detail, as no other label is.
 void setPlainDetail(QMessageBox* box, const QString& detail) {
     box->setTextFormat(Qt::PlainText);
     box->setInformativeText(detail);
-    auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
-    if (label != nullptr) {
-        label->setTextFormat(Qt::PlainText);
-    } else {  // a Qt that names it otherwise: the same text, escaped as rich text
+    QLabel* shown = nullptr;
+    for (auto* label : box->findChildren<QLabel*>()) {
+        if (label->text() == detail && label->text() != box->text()) {
+            shown = label;
+        }
+    }
+    if (shown != nullptr) {
+        shown->setTextFormat(Qt::PlainText);
+    } else {  // a QMessageBox built otherwise: the same text, escaped as rich text
         box->setInformativeText(Qt::convertFromPlainText(detail));
     }
 }

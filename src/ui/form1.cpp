@@ -48,8 +48,12 @@ Form1::Form1(PortSink& port, QWidget* parent)
     m_drawnColours.fill(kButtonFaceColour);
 
     m_pacer = new FramePacer([this] { drawFrame(); }, this);
-    m_clock = new StepClock(m_sequencer, this);
-    m_clock->setAfterTick([this] { m_pacer->afterStep(); });
+    m_clock = new StepClock(
+        [this] {
+            m_sequencer.Timer1_Timer();
+            m_pacer->afterStep();
+        },
+        this);
     // While the light runs, its steps ask for a realtime class: START says
     // on standard error, the first time, what they got.
     m_realtimeKit = std::make_unique<SystemBusRealtimeKit>();
@@ -63,18 +67,19 @@ Form1::Form1(PortSink& port, QWidget* parent)
 
     // Both menu entries are one-element families; the item delivers its index, 0.
     connect(m_controls.zorvik, &QAction::triggered, this, [this] { zorvik_Click(0); });
-    connect(m_controls.vScroll1, &QScrollBar::valueChanged, this,
-            [this] { m_sequencer.VScroll1_Change(); });
-    connect(m_controls.startStop, &QPushButton::clicked, this, [this] {
-        m_sequencer.Start_Stop_Click();
-        m_clock->followRunState();
+    connect(m_controls.vScroll1, &QScrollBar::valueChanged, this, [this] {
+        if (!m_movingBar) {  // the logic's own move runs the handler itself
+            m_sequencer.VScroll1_Change();
+        }
     });
+    connect(m_controls.startStop, &QPushButton::clicked, this,
+            [this] { m_sequencer.Start_Stop_Click(); });
     // The bar's tooltip tells the period and the steps per second, and follows
     // a dragged thumb; it changes nothing of the bar.
     new SpeedTip(*m_controls.vScroll1);
 
-    // Load: the timer runs from here on; Form_Load moves the bar to 200,
-    // and that change sets the period.
+    // Load: the timer runs from here on; Form_Load moves the bar to 200 and
+    // sets the period.
     m_clock->start();
     m_sequencer.Form_Load();
     m_controls.startStop->setFocus();
@@ -151,7 +156,10 @@ void Form1::setCaption(CaptionControl control, std::string_view text) {
 }
 
 void Form1::setSpeedPosition(std::int16_t position) {
-    m_controls.vScroll1->setValue(position);  // a new value emits valueChanged at once
+    // The bar's other listeners (its tooltip) hear of the move as of any.
+    m_movingBar = true;
+    m_controls.vScroll1->setValue(position);
+    m_movingBar = false;
 }
 
 std::int16_t Form1::speedPosition() const {
@@ -160,6 +168,10 @@ std::int16_t Form1::speedPosition() const {
 
 void Form1::setTimerInterval(std::int32_t milliseconds) {
     m_clock->setPeriod(milliseconds);
+}
+
+void Form1::setStepsRunning(bool running) {
+    m_clock->setStepsRunning(running);
 }
 
 void Form1::clearReadout() {

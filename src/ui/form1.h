@@ -28,8 +28,9 @@ class StepClock;
 // The main window as the logic sees it: the window-operations adapter. It
 // ties together the design's layout (form1_layout.h), the step clock
 // (step_clock.h) and the frame pacing (frame_pacer.h), and holds no step
-// logic: load, click, change and tick go to the StepSequencer, and the
-// sequencer reaches the controls through the WindowOps members below.
+// logic: load, click, change and the clock's "a step is due" go to the
+// StepSequencer, and the sequencer reaches the controls, the clock
+// included, through the WindowOps members below.
 class Form1 final : public QMainWindow, public WindowOps {
     Q_OBJECT
 public:
@@ -46,6 +47,7 @@ public:
     void setSpeedPosition(std::int16_t position) override;
     std::int16_t speedPosition() const override;
     void setTimerInterval(std::int32_t milliseconds) override;
+    void setStepsRunning(bool running) override;
     void clearReadout() override;
     void addReadoutLine(std::string_view text) override;
     // Changes the one line's text in place when there is one: emptying and
@@ -81,6 +83,7 @@ private:
     std::array<std::uint32_t, 16> m_enableColours{};
     std::array<std::uint32_t, 16> m_drawnColours{};
     FramePacer* m_pacer = nullptr;
+    bool m_movingBar = false;  // setSpeedPosition is moving the bar
     StepClock* m_clock = nullptr;
     // The steps' realtime class while they run (step_clock.h), and
     // RealtimeKit on the system bus for it.

@@ -2,14 +2,10 @@
 
 #include <QAbstractItemView>
 #include <QPainter>
-#include <algorithm>
 
 namespace runlight::ui {
 
 namespace {
-
-// Pictures kept: the readout shows 256 texts at most, one at a time.
-constexpr std::size_t kMaxPictures = 32;
 
 // Whether the item carries only its text: nothing the style would draw
 // besides it (icon, check box, own font, colours or alignment).
@@ -39,34 +35,18 @@ void ReadoutDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     }
     const QString text = index.data(Qt::DisplayRole).toString();
     const qreal ratio = painter->device()->devicePixelRatio();
-    const auto same = [&](const Drawn& drawn) {
-        return drawn.text == text && drawn.state == option.state &&
-               drawn.size == option.rect.size() && drawn.pixelRatio == ratio &&
-               drawn.style == view->style() && drawn.font == option.font &&
-               drawn.palette == option.palette;
-    };
-    auto found = std::find_if(m_drawn.begin(), m_drawn.end(), same);
-    if (found == m_drawn.end()) {
-        if (m_drawn.size() >= kMaxPictures) {
-            m_drawn.clear();
-        }
+    const QSize size = option.rect.size();
+    const Drawn key{text, option.state, size, option.palette, option.font, ratio, view->style()};
+    const QPixmap& picture = m_drawn.picture(key, size, ratio, [&](QPainter& own) {
         // The line as the style draws it, over the background the list has
         // just filled in under it.
-        QPixmap picture(option.rect.size() * ratio);
-        picture.setDevicePixelRatio(ratio);
-        {
-            QPainter own(&picture);
-            own.fillRect(QRect(QPoint(0, 0), option.rect.size()),
-                         viewport->palette().brush(viewport->backgroundRole()));
-            QStyleOptionViewItem moved = option;
-            moved.rect.moveTo(0, 0);
-            QStyledItemDelegate::paint(&own, moved, index);
-        }
-        m_drawn.push_back({text, option.state, option.rect.size(), option.palette, option.font,
-                           ratio, view->style(), picture});
-        found = m_drawn.end() - 1;
-    }
-    painter->drawPixmap(option.rect.topLeft(), found->picture);
+        own.fillRect(QRect(QPoint(0, 0), size),
+                     viewport->palette().brush(viewport->backgroundRole()));
+        QStyleOptionViewItem moved = option;
+        moved.rect.moveTo(0, 0);
+        QStyledItemDelegate::paint(&own, moved, index);
+    });
+    painter->drawPixmap(option.rect.topLeft(), picture);
 }
 
 }  // namespace runlight::ui

@@ -2,15 +2,8 @@
 
 #include <QPainter>
 #include <QStyleOptionButton>
-#include <algorithm>
 
 namespace runlight::ui {
-
-namespace {
-// Pictures kept per box: its two back colours times its three values, and
-// a few hover and focus states besides.
-constexpr std::size_t kMaxPictures = 16;
-}  // namespace
 
 ValueBox::ValueBox(QWidget* parent) : QCheckBox(parent) {}
 
@@ -62,46 +55,19 @@ void ValueBox::paintEvent(QPaintEvent* /*event*/) {
         style()->drawControl(QStyle::CE_CheckBox, &option, &painter, this);
         return;
     }
-    // Fusion draws a box with gradients and rounded corners, some 66 000
-    // instructions each time. The picture holds the box over its own opaque
-    // background, which Qt has just filled in (in that colour, or in the
-    // palette's, painted over here), so drawing it gives exactly the pixels
-    // the style would.
-    //
-    // The pictures are kept here, per box, rather than in QPixmapCache,
-    // because the shared cache measurably costs more: its key (state,
-    // palette, colours, size, pixel ratio and style as one string) and its
-    // lookup cost about 2 000 instructions a paint more than searching this
-    // short list. callgrind, step_timing 20:300: box painting 20.2 M ->
-    // 21.5 M instructions, 147.0 M -> 149.4 M in all with the readout's
-    // pictures; with the key formatted by QString::asprintf, 163.2 M.
+    // The picture holds the box over its own opaque background, which Qt
+    // has just filled in (in that colour, or in the palette's, painted over
+    // here), so drawing it gives exactly the pixels the style would.
     const qreal ratio = devicePixelRatio();
-    const qint64 paletteKey = palette().cacheKey();
-    const auto same = [&](const Drawn& drawn) {
-        return drawn.state == option.state && drawn.palette == paletteKey &&
-               drawn.back == back.rgba() && drawn.square == square.rgba() && drawn.size == size() &&
-               drawn.pixelRatio == ratio && drawn.style == style();
-    };
-    auto found = std::find_if(m_drawn.begin(), m_drawn.end(), same);
-    if (found == m_drawn.end()) {
-        if (m_drawn.size() >= kMaxPictures) {
-            m_drawn.clear();
-        }
+    const Drawn key{option.state, palette().cacheKey(), back.rgba(), square.rgba(), size(), ratio,
+                    style()};
+    const QPixmap& picture = m_drawn.picture(key, size(), ratio, [&](QPainter& painter) {
         ownColours();
-        QPixmap picture(size() * ratio);
-        picture.setDevicePixelRatio(ratio);
-        picture.fill(Qt::transparent);
-        {
-            QPainter painter(&picture);
-            painter.fillRect(rect(), back);
-            style()->drawControl(QStyle::CE_CheckBox, &option, &painter, this);
-        }
-        m_drawn.push_back({option.state, paletteKey, back.rgba(), square.rgba(), size(), ratio,
-                           style(), picture});
-        found = m_drawn.end() - 1;
-    }
+        painter.fillRect(rect(), back);
+        style()->drawControl(QStyle::CE_CheckBox, &option, &painter, this);
+    });
     QPainter painter(this);
-    painter.drawPixmap(0, 0, found->picture);
+    painter.drawPixmap(0, 0, picture);
 }
 
 }  // namespace runlight::ui

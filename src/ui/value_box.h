@@ -2,10 +2,9 @@
 
 #include <QCheckBox>
 #include <QPalette>
-#include <QPixmap>
 #include <QStyle>
-#include <vector>
 
+#include "picture_cache.h"
 #include "window_ops.h"
 
 namespace runlight::ui {
@@ -45,9 +44,11 @@ private:
         QSize size;
         qreal pixelRatio;
         const QStyle* style;
-        QPixmap picture;
+        bool operator==(const Drawn&) const = default;
     };
-    std::vector<Drawn> m_drawn;
+    // Its two back colours times its three values, and a few hover and
+    // focus states besides.
+    PictureCache<Drawn> m_drawn{16};
     bool m_ownColours = false;  // whether the two colours below are painted
     QColor m_back;
     QColor m_square;

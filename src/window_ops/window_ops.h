@@ -39,14 +39,18 @@ public:
     // Caption shown at once; UTF-8.
     virtual void setCaption(CaptionControl control, std::string_view text) = 0;
 
-    // Speed bar position, ms per step. Setting a position different from the
-    // current one raises the bar's change event (VScroll1_Change) before this
-    // call returns, as a user's change does; the same position raises nothing.
+    // Speed bar position, ms per step. Only the user's moves of the bar raise
+    // its change event (VScroll1_Change); the logic, when it moves the bar,
+    // runs that handler itself.
     virtual void setSpeedPosition(std::int16_t position) = 0;
     virtual std::int16_t speedPosition() const = 0;
 
     // Step timer period in ms; the timer ticks at that period from now on.
     virtual void setTimerInterval(std::int32_t milliseconds) = 0;
+    // The sequencer has started (true) or stopped (false). The timer ticks
+    // either way; a window may wake for each tick, and ask for a realtime
+    // class, only while the steps run.
+    virtual void setStepsRunning(bool running) = 0;
 
     // Readout list: empties it / appends one line at its end (UTF-8).
     virtual void clearReadout() = 0;

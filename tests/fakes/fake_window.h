@@ -1,9 +1,9 @@
 #pragma once
 
 // In-memory window for the logic's tests. It behaves as the real controls do:
-// a box holds whatever value it was given (greyed included), setting the speed
-// bar to a different position raises its change event, the readout list holds
-// lines, and every port error report is kept.
+// a box holds whatever value it was given (greyed included), the speed bar
+// holds its position, the readout list holds lines, the run state the
+// sequencer last told is kept, and so is every port error report.
 
 #include <array>
 #include <cstdint>
@@ -31,17 +31,10 @@ public:
         (control == CaptionControl::Start_Stop ? startStopCaption : label6Caption) =
             std::string(text);
     }
-    void setSpeedPosition(std::int16_t position) override {
-        if (position == speedBar) {
-            return;
-        }
-        speedBar = position;
-        if (onSpeedChange) {
-            onSpeedChange();
-        }
-    }
+    void setSpeedPosition(std::int16_t position) override { speedBar = position; }
     std::int16_t speedPosition() const override { return speedBar; }
     void setTimerInterval(std::int32_t milliseconds) override { timerInterval = milliseconds; }
+    void setStepsRunning(bool running) override { stepsRunning = running; }
     void clearReadout() override { readout.clear(); }
     void addReadoutLine(std::string_view text) override { readout.emplace_back(text); }
     void reportPortError(std::string_view message) override {
@@ -84,9 +77,9 @@ public:
     std::string label6Caption = "Áll";
     std::int16_t speedBar = 2;         // the bar's lower end until the load handler moves it
     std::int32_t timerInterval = 200;  // the timer's own design period
+    bool stepsRunning = false;
     std::vector<std::string> readout;
     std::vector<std::string> reports;
-    std::function<void()> onSpeedChange;
     std::function<void()> onReport;
 
 private:

@@ -1,7 +1,7 @@
 #pragma once
 
-// A sequencer on an in-memory window and a recording port, loaded and wired as
-// the real window wires it (the speed bar's change event reaches VScroll1_Change).
+// A sequencer on an in-memory window and a recording port, loaded as the real
+// window loads it.
 
 #include <vector>
 
@@ -16,9 +16,12 @@ struct SequencerRig {
     RecordingPort port;
     StepSequencer seq{window, port};
 
-    SequencerRig() {
-        window.onSpeedChange = [this] { seq.VScroll1_Change(); };
-        seq.Form_Load();
+    SequencerRig() { seq.Form_Load(); }
+
+    // The user moves the speed bar: its change event reaches VScroll1_Change.
+    void moveBar(std::int16_t position) {
+        window.speedBar = position;
+        seq.VScroll1_Change();
     }
 
     // One timer tick; returns the step it showed (1..16), or 0 for a blank tick.

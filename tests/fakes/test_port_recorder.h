@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dynamic_library.h"
+#include "port_library.h"
 
 namespace runlight::testing {
 
@@ -16,18 +17,8 @@ inline constexpr const char* kRecordingLibrary = "libtestport.so";
 
 class TestPortRecorder {
 public:
-    TestPortRecorder() {
-        std::string error;
-        m_handle = dynlib::open(kRecordingLibrary, error);
-        if (m_handle == nullptr) {
-            throw std::runtime_error(error);
-        }
-        call<void (*)()>("TestPort_Reset")();
-    }
-    ~TestPortRecorder() {
-        call<void (*)()>("TestPort_Reset")();
-        dynlib::close(m_handle);
-    }
+    TestPortRecorder() : m_library(open()) { call<void (*)()>("TestPort_Reset")(); }
+    ~TestPortRecorder() { call<void (*)()>("TestPort_Reset")(); }
     TestPortRecorder(const TestPortRecorder&) = delete;
     TestPortRecorder& operator=(const TestPortRecorder&) = delete;
 
@@ -45,16 +36,22 @@ public:
     void failWith(const char* report) { call<void (*)(const char*)>("TestPort_FailWith")(report); }
 
 private:
+    static DynamicLibrary open() {
+        auto library = openPortLibrary(kRecordingLibrary);
+        if (!library) {
+            throw std::runtime_error(library.error());
+        }
+        return std::move(*library);
+    }
     template <typename Fn>
     Fn call(const char* name) {
-        std::string error;
-        void* address = dynlib::symbol(m_handle, name, error);
-        if (address == nullptr) {
-            throw std::runtime_error(error);
+        auto function = m_library.function<Fn>(name);
+        if (!function) {
+            throw std::runtime_error(function.error());
         }
-        return reinterpret_cast<Fn>(address);
+        return *function;
     }
-    void* m_handle = nullptr;
+    DynamicLibrary m_library;
 };
 
 }  // namespace runlight::testing

@@ -86,7 +86,6 @@ TEST(PortLibrary, SequencerRunsThroughTheLibraryAndSurvivesItsFailure) {
     FakeWindow window;
     PortLibrary library{kRecordingLibrary};
     StepSequencer seq{window, library};
-    window.onSpeedChange = [&] { seq.VScroll1_Change(); };
     seq.Form_Load();
     window.enableOnly({1, 2});
     window.setStepByte(0, 0xA5);

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -62,18 +63,23 @@ protected:
 
 // Looks up an export of an already loaded library.
 template <typename Fn>
-Fn exported(void* handle, const char* name) {
-    std::string error;
-    auto* address = dynlib::symbol(handle, name, error);
-    EXPECT_NE(address, nullptr) << error;
-    return reinterpret_cast<Fn>(address);
+Fn exported(const std::optional<DynamicLibrary>& library, const char* name) {
+    auto function = library->function<Fn>(name);
+    EXPECT_TRUE(function) << (function ? "" : function.error());
+    return function ? *function : nullptr;
+}
+
+// Loads the library as the program does; empty (and the test failed) if it cannot.
+std::optional<DynamicLibrary> load() {
+    auto library = openPortLibrary(kPortLibraryName);
+    EXPECT_TRUE(library) << (library ? "" : library.error());
+    return library ? std::optional<DynamicLibrary>(std::move(*library)) : std::nullopt;
 }
 
 TEST_F(PortioLibrary, StartAndTicksOfTheRunningLightLandInTheSimulatedPortAndTheTrace) {
     FakeWindow window;
     PortLibrary library;  // libportio.so.1, by name, as the program binds it
     StepSequencer seq{window, library};
-    window.onSpeedChange = [&] { seq.VScroll1_Change(); };
     seq.Form_Load();
     window.enableOnly({1, 3});
     window.setStepByte(0, 0xA5);
@@ -88,19 +94,17 @@ TEST_F(PortioLibrary, StartAndTicksOfTheRunningLightLandInTheSimulatedPortAndThe
     EXPECT_EQ(simulatedByte(), 0x3C);
     EXPECT_TRUE(window.reports.empty());
 
-    std::string error;
-    void* handle = dynlib::open(kPortLibraryName, error);  // the same loaded library
-    ASSERT_NE(handle, nullptr) << error;
+    auto handle = load();  // the same loaded library
+    ASSERT_TRUE(handle);
     EXPECT_EQ(exported<std::uint8_t (*)(std::int16_t)>(handle, "PortIn")(888), 0x3C);
-    dynlib::close(handle);
+    handle.reset();
 
     EXPECT_EQ(tracedWrites(), (std::vector<std::string>{"888 0", "888 165", "888 60"}));
 }
 
 TEST_F(PortioLibrary, LoadingDoesNothingAndUnloadingDropsTheLibraryWhole) {
-    std::string error;
-    void* handle = dynlib::open(kPortLibraryName, error);
-    ASSERT_NE(handle, nullptr) << error;
+    auto handle = load();
+    ASSERT_TRUE(handle);
     EXPECT_FALSE(std::filesystem::exists(m_runtime / "portio")) << "nothing before the first call";
     EXPECT_FALSE(std::filesystem::exists(tracePath()));
 
@@ -112,18 +116,18 @@ TEST_F(PortioLibrary, LoadingDoesNothingAndUnloadingDropsTheLibraryWhole) {
     ::setenv("PORTIO_BACKEND", "nonsense", 1);
     portOut(888, 2);
     EXPECT_STREQ(lastError(), "") << "the settings are read once, at the first call";
-    dynlib::close(handle);
+    handle.reset();
     EXPECT_EQ(::dlopen(kPortLibraryName, RTLD_NOW | RTLD_NOLOAD), nullptr)
         << "still loaded after dlclose: its ports would stay claimed";
 
-    handle = dynlib::open(kPortLibraryName, error);
-    ASSERT_NE(handle, nullptr) << error;
+    handle = load();
+    ASSERT_TRUE(handle);
     portOut = exported<void (*)(std::int16_t, std::uint8_t)>(handle, "PortOut");
     lastError = exported<const char* (*)()>(handle, "PortLastError");
     portOut(888, 3);
     EXPECT_THAT(lastError(), HasSubstr("PORTIO_BACKEND=nonsense"));
     EXPECT_EQ(simulatedByte(), 2);
-    dynlib::close(handle);
+    handle.reset();
 }
 
 TEST_F(PortioLibrary, ATraceThatCannotBeWrittenNeverStopsTheRunningLight) {

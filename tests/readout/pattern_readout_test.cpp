@@ -3,24 +3,18 @@
 #include <gtest/gtest.h>
 
 #include "fake_window.h"
-#include "module1.h"
-#include "recording_port.h"
 
 namespace runlight {
 namespace {
 
 using testing::FakeWindow;
-using testing::RecordingPort;
 
 struct Readout {
     FakeWindow window;
-    RecordingPort port;
-    Module1 module{port};
-    PatternReadout readout{window, module};
+    PatternReadout readout{window};
 
     std::vector<std::string> show(int value) {
-        module.OutValue = value;
-        readout.ShowPattern();
+        readout.ShowPattern(static_cast<std::uint8_t>(value));
         return window.readout;
     }
 };
@@ -49,24 +43,17 @@ TEST(Readout, EveryByteShowsItsOwnBitsAndTheListKeepsOneLine) {
 }
 
 TEST(Readout, PadHexPadsOnlyOneDigitTexts) {
-    Readout r;
     std::string one = "5";
     std::string two = "A5";
-    r.readout.PadHex(one);
-    r.readout.PadHex(two);
+    PatternReadout::PadHex(one);
+    PatternReadout::PadHex(two);
     EXPECT_EQ(one, "05");
     EXPECT_EQ(two, "A5");
 }
 
-TEST(Readout, NibbleToMarksMatchesUpperCaseDigitsOnlyAndLeavesItsArgument) {
-    Readout r;
-    std::string digit = "C";
-    r.readout.NibbleToMarks(digit);
-    EXPECT_EQ(r.readout.nibbleText(), "xx00");
-    EXPECT_EQ(digit, "C");
-    std::string lower = "c";
-    r.readout.NibbleToMarks(lower);
-    EXPECT_EQ(r.readout.nibbleText(), "xx00") << "no row matches, the last marks stay";
+TEST(Readout, NibbleToMarksMatchesUpperCaseDigitsOnly) {
+    EXPECT_EQ(PatternReadout::NibbleToMarks("C"), "xx00");
+    EXPECT_EQ(PatternReadout::NibbleToMarks("c"), "") << "no row matches";
 }
 
 }  // namespace

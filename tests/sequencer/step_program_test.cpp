@@ -3,25 +3,17 @@
 #include <gtest/gtest.h>
 
 #include "fake_window.h"
-#include "module1.h"
-#include "recording_port.h"
 
 namespace runlight {
 namespace {
 
 using testing::FakeWindow;
-using testing::RecordingPort;
 
 struct Composition {
     FakeWindow window;
-    RecordingPort port;
-    Module1 module{port};
-    StepProgram program{window, module};
+    StepProgram program{window};
 
-    int compose(int step) {
-        program.ComposeStep(step);
-        return module.OutValue;
-    }
+    int compose(int step) { return program.ComposeStep(step); }
     void tick(int step, std::initializer_list<int> channels, Box value = Box::Checked) {
         for (int channel : channels) {
             window.channels.at(std::size_t(step - 1)).at(std::size_t(channel - 1)) = value;
@@ -61,13 +53,6 @@ TEST(StepProgram, GreyedBoxesCountAsOff) {
     EXPECT_FALSE(c.program.isEnabled(5));
     c.window.enables.at(4) = Box::Checked;
     EXPECT_TRUE(c.program.isEnabled(5));
-}
-
-TEST(StepProgram, ComposingStartsFromZeroWhateverOutValueHeld) {
-    Composition c;
-    c.module.OutValue = 255;
-    c.tick(7, {8});
-    EXPECT_EQ(c.compose(7), 1);
 }
 
 }  // namespace

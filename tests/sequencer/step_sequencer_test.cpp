@@ -17,7 +17,6 @@ TEST(SequencerLoad, SetsSpeedTimerAndCaptionsWithoutTouchingThePort) {
     EXPECT_EQ(rig.window.timerInterval, 200);
     EXPECT_FALSE(rig.seq.running());
     EXPECT_EQ(rig.seq.stepNo(), 0);
-    EXPECT_EQ(rig.seq.module().OutValue, 0);
     EXPECT_EQ(rig.seq.module().PortAddr, 888);
     EXPECT_TRUE(rig.port.writes().empty());
     EXPECT_EQ(rig.window.startStopCaption, "START");
@@ -34,10 +33,10 @@ TEST(SequencerLoad, TicksWhileStoppedDoNothing) {
 
 TEST(SequencerSpeed, TimerPeriodFollowsTheBar) {
     SequencerRig rig;
-    rig.window.setSpeedPosition(2);
+    rig.moveBar(2);
     EXPECT_EQ(rig.seq.speed(), 2);
     EXPECT_EQ(rig.window.timerInterval, 2);
-    rig.window.setSpeedPosition(800);
+    rig.moveBar(800);
     EXPECT_EQ(rig.window.timerInterval, 800);
 }
 
@@ -52,11 +51,13 @@ TEST(SequencerStartStop, StartWritesZeroToPort888AndTogglesCaptions) {
     EXPECT_TRUE(rig.window.readout.empty()) << "starting does not refresh the readout";
     EXPECT_EQ(rig.window.startStopCaption, "STOP");
     EXPECT_EQ(rig.window.label6Caption, "Fut.");
+    EXPECT_TRUE(rig.window.stepsRunning) << "the window's clock hears of the start";
     EXPECT_EQ(rig.tick(), 1);
     EXPECT_EQ(rig.port.values(), (std::vector<int>{0, 255}));
     rig.seq.Start_Stop_Click();
     EXPECT_EQ(rig.window.startStopCaption, "START");
     EXPECT_EQ(rig.window.label6Caption, "Áll.");
+    EXPECT_FALSE(rig.window.stepsRunning);
 }
 
 TEST(SequencerStartStop, StopLeavesPortReadoutAndHighlightUntilTheFirstTickOfTheNextRun) {
@@ -211,6 +212,7 @@ TEST(SequencerPortFailure, FailedStartStopsAndReportsOnce) {
 
     rig.seq.Start_Stop_Click();
     EXPECT_FALSE(rig.seq.running());
+    EXPECT_FALSE(rig.window.stepsRunning);
     EXPECT_FALSE(runningDuringReport) << "stopped before the report is shown";
     EXPECT_EQ(rig.window.startStopCaption, "START");
     EXPECT_EQ(rig.window.label6Caption, "Áll.");
@@ -234,6 +236,7 @@ TEST(SequencerPortFailure, FailedTickStopsReportsOnceAndKeepsTheCounterInRange) 
     rig.port.failure = "unplugged";
     rig.seq.Timer1_Timer();  // reaches step 16 and fails to write it
     EXPECT_FALSE(rig.seq.running());
+    EXPECT_FALSE(rig.window.stepsRunning) << "the window's clock must stop waking for steps";
     EXPECT_EQ(rig.window.reports, std::vector<std::string>{"unplugged"});
     EXPECT_GE(rig.seq.stepNo(), 0);
     EXPECT_LE(rig.seq.stepNo(), 15);

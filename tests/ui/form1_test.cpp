@@ -386,24 +386,5 @@ TEST(Form1Keyboard, SpaceOrEnterRightAfterStartUpStarts) {
     }
 }
 
-// --- closing ---
-
-TEST(Form1Close, ClosingTheWindowEndsTheTicksAndTheWrites) {
-    Form1Rig rig;
-    auto& form = rig.form;
-    form.box(enableName(1))->setCheckState(Qt::Checked);
-    form.box(channelName(1, 4))->setCheckState(Qt::Checked);
-    form.clickStartStop();
-    form.tick();
-    ASSERT_EQ(rig.port.values(), (std::vector<int>{0, 0x10}));
-
-    EXPECT_TRUE(form.window.close());
-    EXPECT_FALSE(form.timer()->isActive());
-    form.tick();  // even a tick already on its way reaches no handler
-    EXPECT_EQ(rig.port.values(), (std::vector<int>{0, 0x10})) << "the lamps keep the last pattern";
-    form.window.setSpeedPosition(300);
-    EXPECT_FALSE(form.timer()->isActive()) << "a new period does not revive the ticks";
-}
-
 }  // namespace
 }  // namespace runlight::ui

@@ -18,12 +18,11 @@
 #include <QSocketNotifier>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
 #include <memory>
 
-#include "fake_window.h"
 #include "form1_rig.h"
 #include "frame_pacer.h"
-#include "recording_port.h"
 #include "step_clock.h"
 
 namespace runlight::ui {
@@ -31,8 +30,11 @@ namespace {
 
 using testing::Form1Rig;
 
-std::int64_t g_now = 0;  // the fake clock's ns
-std::int64_t fakeNow() {
+using std::chrono::steady_clock;
+using Ns = std::chrono::nanoseconds;
+
+steady_clock::time_point g_now;  // the fake clock's time
+steady_clock::time_point fakeNow() {
     return g_now;
 }
 
@@ -41,55 +43,69 @@ void tick(StepClock& clock) {
                               Qt::DirectConnection);
 }
 
-TEST(StepClock, KeepsTimer1sPhaseAndWakesEachTickOnlyWhileTheSequencerRuns) {
-    constexpr std::int64_t kStart = 5'000'000'000;
-    constexpr std::int64_t kPeriod = 2'000'000;
+TEST(StepClock, KeepsTimer1sPhaseAndWakesEachTickOnlyWhileTheStepsRun) {
+    const steady_clock::time_point kStart{Ns(5'000'000'000)};
+    constexpr Ns kPeriod{2'000'000};
     g_now = kStart;
-    runlight::testing::FakeWindow window;
-    runlight::testing::RecordingPort port;
-    StepSequencer sequencer{window, port};
-    sequencer.Form_Load();
-    window.enableOnly({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
-    StepClock clock{sequencer, nullptr, &fakeNow};
+    int stepsDue = 0;
+    StepClock* running = nullptr;  // a step that fails stops the steps from inside a tick
+    StepClock clock{[&] {
+                        ++stepsDue;
+                        if (running != nullptr) {
+                            running->setStepsRunning(false);
+                        }
+                    },
+                    nullptr, &fakeNow};
     auto* timer1 = clock.findChild<QTimer*>(QStringLiteral("Timer1"));
     ASSERT_NE(timer1, nullptr);
     clock.start();
     clock.setPeriod(2);
-    EXPECT_EQ(clock.nextDueNs(), kStart + kPeriod);
+    EXPECT_EQ(clock.nextDue(), kStart + kPeriod);
     EXPECT_FALSE(clock.wakesEachTick()) << "stopped: Timer1 alone wakes the loop";
 
-    sequencer.Start_Stop_Click();
-    clock.followRunState();
+    clock.setStepsRunning(true);
     EXPECT_TRUE(clock.wakesEachTick());
-    g_now = kStart + kPeriod + 300'000;  // 0.3 ms late: the phase stays
+    g_now = kStart + kPeriod + Ns(300'000);  // 0.3 ms late: the phase stays
     tick(clock);
-    EXPECT_EQ(clock.nextDueNs(), kStart + 2 * kPeriod);
-    EXPECT_EQ(port.values(), (std::vector<int>{0, 0})) << "the tick reached the sequencer";
+    EXPECT_EQ(clock.nextDue(), kStart + 2 * kPeriod);
+    EXPECT_EQ(stepsDue, 1) << "the tick told that a step is due";
     g_now = kStart + 2 * kPeriod;  // on time
     tick(clock);
-    EXPECT_EQ(clock.nextDueNs(), kStart + 3 * kPeriod);
+    EXPECT_EQ(clock.nextDue(), kStart + 3 * kPeriod);
 
     g_now = kStart + 3 * kPeriod + kPeriod;  // a whole period late: a new phase
     tick(clock);
-    EXPECT_EQ(clock.nextDueNs(), g_now + kPeriod);
+    EXPECT_EQ(clock.nextDue(), g_now + kPeriod);
     EXPECT_TRUE(timer1->isActive());
     EXPECT_EQ(timer1->interval(), 2);
     EXPECT_TRUE(clock.wakesEachTick());
 
-    port.failure = "the port is gone";  // a failed write stops the sequencer in a tick
+    running = &clock;  // the next step stops the steps while its tick runs
     g_now += kPeriod;
     tick(clock);
-    ASSERT_FALSE(sequencer.running());
-    EXPECT_FALSE(clock.wakesEachTick()) << "stopped by a tick: no more wake-ups of its own";
+    EXPECT_FALSE(clock.wakesEachTick()) << "stopped in a tick: no more wake-ups of its own";
     EXPECT_TRUE(timer1->isActive()) << "the design's timer runs on";
+    running = nullptr;
 
     clock.close();
-    EXPECT_EQ(clock.nextDueNs(), 0);
+    EXPECT_EQ(clock.nextDue(), steady_clock::time_point{});
     EXPECT_FALSE(timer1->isActive());
+    clock.setStepsRunning(true);
+    EXPECT_FALSE(clock.wakesEachTick()) << "after the close nothing wakes the loop";
+    const int dueBefore = stepsDue;
     g_now += 10 * kPeriod;
     tick(clock);
-    EXPECT_EQ(clock.nextDueNs(), 0);
+    EXPECT_EQ(stepsDue, dueBefore) << "a tick after the close tells nothing";
+    EXPECT_EQ(clock.nextDue(), steady_clock::time_point{});
     EXPECT_FALSE(timer1->isActive()) << "a tick after the close restarts nothing";
+}
+
+// The real clock's time, and when Timer1 falls due, in ns of CLOCK_MONOTONIC.
+std::int64_t monotonicNs() {
+    return std::chrono::duration_cast<Ns>(steady_clock::now().time_since_epoch()).count();
+}
+std::int64_t nextDueNs(const StepClock& clock) {
+    return std::chrono::duration_cast<Ns>(clock.nextDue().time_since_epoch()).count();
 }
 
 TEST(Form1Timing, TheStepClockFollowsEveryPeriodAndEveryStartAndStop) {
@@ -97,11 +113,11 @@ TEST(Form1Timing, TheStepClockFollowsEveryPeriodAndEveryStartAndStop) {
     auto* clock = rig.form.window.findChild<StepClock*>(QStringLiteral("stepClock"));
     ASSERT_NE(clock, nullptr);
     auto* bar = rig.form.find<QScrollBar>("VScroll1");
-    const std::int64_t before = StepClock::monotonicNs();
+    const std::int64_t before = monotonicNs();
     QTest::keyClick(bar, Qt::Key_Home);  // 2 ms a step
-    const std::int64_t after = StepClock::monotonicNs();
-    EXPECT_GE(clock->nextDueNs(), before + 2'000'000);
-    EXPECT_LE(clock->nextDueNs(), after + 2'000'000);
+    const std::int64_t after = monotonicNs();
+    EXPECT_GE(nextDueNs(*clock), before + 2'000'000);
+    EXPECT_LE(nextDueNs(*clock), after + 2'000'000);
     EXPECT_FALSE(clock->wakesEachTick());
     rig.form.clickStartStop();
     EXPECT_TRUE(clock->wakesEachTick()) << "START";
@@ -111,9 +127,9 @@ TEST(Form1Timing, TheStepClockFollowsEveryPeriodAndEveryStartAndStop) {
     const auto* wakeUps = clock->findChild<QSocketNotifier*>();
     ASSERT_NE(wakeUps, nullptr);
     itimerspec armed{};
-    const std::int64_t asked = StepClock::monotonicNs();
+    const std::int64_t asked = monotonicNs();
     ASSERT_EQ(::timerfd_gettime(static_cast<int>(wakeUps->socket()), &armed), 0);
-    const std::int64_t answered = StepClock::monotonicNs();
+    const std::int64_t answered = monotonicNs();
     const auto ns = [](const timespec& time) {
         return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
     };
@@ -123,7 +139,7 @@ TEST(Form1Timing, TheStepClockFollowsEveryPeriodAndEveryStartAndStop) {
     EXPECT_LE(ns(armed.it_value), kPeriod);
     // The next wake-up lies a whole number of periods after Timer1's due
     // moment (more than none only if the loop has not yet taken a tick).
-    const std::int64_t offPhase = (asked + ns(armed.it_value) - clock->nextDueNs()) % kPeriod;
+    const std::int64_t offPhase = (asked + ns(armed.it_value) - nextDueNs(*clock)) % kPeriod;
     const std::int64_t slack = answered - asked;
     EXPECT_TRUE(offPhase == 0 || offPhase >= kPeriod - slack || -offPhase <= slack)
         << offPhase << " ns off Timer1's phase";
@@ -131,7 +147,7 @@ TEST(Form1Timing, TheStepClockFollowsEveryPeriodAndEveryStartAndStop) {
     EXPECT_FALSE(clock->wakesEachTick()) << "STOP";
     rig.form.clickStartStop();
     rig.form.window.close();
-    EXPECT_EQ(clock->nextDueNs(), 0) << "no wake-ups after the close";
+    EXPECT_EQ(nextDueNs(*clock), 0) << "no wake-ups after the close";
     EXPECT_FALSE(clock->wakesEachTick());
 }
 
@@ -276,6 +292,24 @@ TEST(Form1Timing, AFrameDrawsWhatDiffersFromTheLastFrameAndLeavesNothingBehind) 
     EXPECT_FALSE(frame->isActive());
     EXPECT_TRUE(counter.paints.isEmpty());
     EXPECT_EQ(counter.updateRequests, 0);
+}
+
+// Closing: the ticks end with the window, and so do the writes.
+TEST(Form1Close, ClosingTheWindowEndsTheTicksAndTheWrites) {
+    Form1Rig rig;
+    auto& form = rig.form;
+    form.box(QStringLiteral("Ch9"))->setCheckState(Qt::Checked);
+    form.box(QStringLiteral("Check4_0"))->setCheckState(Qt::Checked);
+    form.clickStartStop();
+    form.tick();
+    ASSERT_EQ(rig.port.values(), (std::vector<int>{0, 0x10}));
+
+    EXPECT_TRUE(form.window.close());
+    EXPECT_FALSE(form.timer()->isActive());
+    form.tick();  // even a tick already on its way reaches no handler
+    EXPECT_EQ(rig.port.values(), (std::vector<int>{0, 0x10})) << "the lamps keep the last pattern";
+    form.find<QScrollBar>("VScroll1")->setValue(300);
+    EXPECT_FALSE(form.timer()->isActive()) << "a new period does not revive the ticks";
 }
 
 }  // namespace

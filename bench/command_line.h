@@ -1,0 +1,27 @@
+#pragma once
+
+// The benchmarks' command lines: a number is read in full or refused, never
+// taken as 0 (atoi's answer to "abc" or "").
+
+#include <cerrno>
+#include <cstdlib>
+#include <optional>
+
+namespace runlight::bench {
+
+// `text` as a whole number in min..max; none for anything else (empty, a
+// sign alone, junk after the digits, out of range).
+inline std::optional<long> wholeNumber(const char* text, long min, long max) {
+    if (text == nullptr || *text == '\0') {
+        return std::nullopt;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || value < min || value > max) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+}  // namespace runlight::bench
