@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "unique_fd.h"
+
 namespace runlight::portio {
 
 std::string portLabel(std::uint16_t address) {
@@ -24,9 +26,10 @@ int aboveStandardStreams(int fd) {
     if (fd < 0 || fd > STDERR_FILENO) {
         return fd;
     }
+    UniqueFd low(fd);
     const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
     const int errnum = errno;
-    ::close(fd);
+    low.reset();
     errno = errnum;
     return moved;
 }
