@@ -9,11 +9,13 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+
+#include "unique_fd.h"
 
 namespace runlight::portio {
 
@@ -34,15 +36,17 @@ const ParportDriver& ParportDriver::system() {
 
 int claimWithin(int fd, int timeoutMs,
                 int (*ioctl)(int fd, unsigned long request, void* argument)) {
-    int answer[2];
-    if (::pipe2(answer, O_CLOEXEC) < 0) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) < 0) {
         return -1;
     }
+    UniqueFd answer(ends[0]);
+    UniqueFd answering(ends[1]);
     const pid_t child = ::fork();
     if (child < 0) {
         const int errnum = errno;
-        ::close(answer[0]);
-        ::close(answer[1]);
+        answer.reset();
+        answering.reset();
         errno = errnum;
         return -1;
     }
@@ -53,25 +57,23 @@ int claimWithin(int fd, int timeoutMs,
             result = ioctl(fd, PPCLAIM, nullptr);
         } while (result < 0 && errno == EINTR);
         const auto reason = static_cast<unsigned char>(result == 0 ? 0 : errno);
-        (void)!::write(answer[1], &reason, 1);
+        (void)!::write(answering.get(), &reason, 1);
         ::_exit(0);
     }
-    ::close(answer[1]);
-    timespec start{};
-    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    answering.reset();
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     unsigned char reason = 0;
     bool answered = false;
     for (;;) {
-        timespec now{};
-        ::clock_gettime(CLOCK_MONOTONIC, &now);
-        const long elapsedMs =
-            (now.tv_sec - start.tv_sec) * 1000L + (now.tv_nsec - start.tv_nsec) / 1000000L;
-        pollfd wait{answer[0], POLLIN, 0};
-        const int ready = ::poll(&wait, 1, static_cast<int>(std::max(0L, timeoutMs - elapsedMs)));
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd wait{answer.get(), POLLIN, 0};
+        const int ready = ::poll(&wait, 1, static_cast<int>(std::max<decltype(left)>(0, left)));
         if (ready < 0 && errno == EINTR) {
             continue;
         }
-        answered = ready > 0 && ::read(answer[0], &reason, 1) == 1;
+        answered = ready > 0 && ::read(answer.get(), &reason, 1) == 1;
         break;
     }
     if (!answered) {
@@ -82,9 +84,9 @@ int claimWithin(int fd, int timeoutMs,
     if (!answered) {
         // It may have got the claim just before it was killed: then it is
         // ours all the same.
-        answered = ::read(answer[0], &reason, 1) == 1;
+        answered = ::read(answer.get(), &reason, 1) == 1;
     }
-    ::close(answer[0]);
+    answer.reset();
     if (!answered) {
         errno = ETIMEDOUT;
         return -1;
