@@ -50,26 +50,27 @@ LampMonitor::~LampMonitor() {
 
 void LampMonitor::startWatching() {
     m_retryTimer->stop();
-    m_stopping = false;
     m_lost = false;
-    m_watcher = std::thread([this] { watch(); });
+    m_watcher = std::jthread([this](std::stop_token stop) { watch(stop); });
 }
 
 void LampMonitor::stopWatching() {
-    m_stopping = true;
     if (m_watcher.joinable()) {
-        m_port->wakeWatchers();
+        m_watcher.request_stop();  // watch()'s stop callback wakes the thread
         m_watcher.join();
     }
 }
 
-void LampMonitor::watch() {
+void LampMonitor::watch(std::stop_token stop) {
+    // Runs in the stopping thread: a wake-up that crosses the thread's going
+    // to sleep is lost, and the thread sees the stop at its next idle wake.
+    const std::stop_callback wake(stop, [this] { m_port->wakeWatchers(); });
     portio::SimPort::State seen;
     std::string why;
     bool ok = m_port->look(seen, why);
-    while (ok && !m_stopping) {
+    while (ok && !stop.stop_requested()) {
         m_port->waitForChange(seen.count, kIdleWakeMs);
-        if (m_stopping) {
+        if (stop.stop_requested()) {
             break;
         }
         portio::SimPort::State now;

@@ -37,17 +37,11 @@ OlaPort::Sender::Sender(const OlaPortOptions& options, std::unique_ptr<OlaConnec
     m_frame.Blackout();  // 512 slots, all 0
     m_wake.SetOnData(ola::NewCallback(this, &Sender::onWake));
     m_connection->selectServer().AddReadDescriptor(&m_wake);
-    m_thread = std::thread([this] { run(); });
+    m_thread = std::jthread([this](std::stop_token stop) { run(stop); });
 }
 
 OlaPort::Sender::~Sender() {
-    {
-        const std::lock_guard lock(m_mutex);
-        m_stopping = true;
-        m_flushUntil = Clock::now() + std::chrono::milliseconds(kFlushMs);
-    }
-    wake();
-    m_ready.notify_all();
+    m_thread.request_stop();  // run()'s stop callback wakes the thread
     m_thread.join();
     m_connection->selectServer().RemoveReadDescriptor(&m_wake);
     m_connection.reset();
@@ -133,7 +127,18 @@ void OlaPort::Sender::fail(const std::string& failure, const std::string& fix) {
     m_ready.notify_all();
 }
 
-void OlaPort::Sender::run() {
+void OlaPort::Sender::run(std::stop_token stop) {
+    // Runs in the stopping thread (or here, if that came first): the sender
+    // flushes for kFlushMs at most, or leaves its wait below.
+    const std::stop_callback stopped(stop, [this] {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stopping = true;
+            m_flushUntil = Clock::now() + std::chrono::milliseconds(kFlushMs);
+        }
+        wake();
+        m_ready.notify_all();
+    });
     sendUntilDone();
     // The port is done (its writes fail from now on): wait to be let go.
     std::unique_lock lock(m_mutex);

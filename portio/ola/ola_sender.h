@@ -12,6 +12,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <thread>
 
@@ -62,7 +63,7 @@ private:
     void wake() const;
     void onWake();
     void fail(const std::string& failure, const std::string& fix);
-    void run();
+    void run(std::stop_token stop);
     void sendUntilDone();  // until the port is let go (and has flushed) or fails
     void sendFrame(Clock::time_point now);
     void onTaken(const ola::client::Result& result);
@@ -100,10 +101,10 @@ private:
     bool m_readAnswered = false;
     std::string m_readError;
     std::uint8_t m_readByte = 0;
-    bool m_stopping = false;
+    bool m_stopping = false;  // set by the stop callback (see run())
     Clock::time_point m_flushUntil;
 
-    std::thread m_thread;
+    std::jthread m_thread;
 };
 
 }  // namespace runlight::portio::ola_backend
