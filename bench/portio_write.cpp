@@ -49,8 +49,8 @@ void SimPortWrite(benchmark::State& state) {
     const auto port = SimPort::open(888, folder.path, error);
     std::uint8_t byte = 0;
     for (auto _ : state) {
-        if (!port->write(byte++, error)) {
-            state.SkipWithError(error.c_str());
+        if (const auto written = port->write(byte++); !written) {
+            state.SkipWithError(written.error().c_str());
             break;
         }
     }

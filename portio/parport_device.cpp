@@ -190,25 +190,24 @@ ParportDevice::~ParportDevice() {
     m_driver.close(m_fd);
 }
 
-bool ParportDevice::write(std::uint8_t data, std::string& error) {
+Result<void> ParportDevice::write(std::uint8_t data) {
     unsigned char byte = data;
     if (retryIoctl(m_driver, m_fd, PPWDATA, &byte) < 0) {
-        error = portLabel(m_address) + ": writing " + m_device +
-                " (PPWDATA) failed: " + systemReason(errno);
-        return false;
+        return fail("writing " + m_device + " (PPWDATA) failed: " + systemReason(errno));
     }
-    return true;
+    return {};
 }
 
-bool ParportDevice::read(std::uint8_t& data, std::string& error) {
+Result<std::uint8_t> ParportDevice::read() {
     unsigned char byte = 0;
     if (retryIoctl(m_driver, m_fd, PPRDATA, &byte) < 0) {
-        error = portLabel(m_address) + ": reading " + m_device +
-                " (PPRDATA) failed: " + systemReason(errno);
-        return false;
+        return fail("reading " + m_device + " (PPRDATA) failed: " + systemReason(errno));
     }
-    data = byte;
-    return true;
+    return std::uint8_t{byte};
+}
+
+std::string ParportDevice::label() const {
+    return portLabel(m_address);
 }
 
 }  // namespace runlight::portio

@@ -63,8 +63,9 @@ public:
     ParportDevice(const ParportDevice&) = delete;
     ParportDevice& operator=(const ParportDevice&) = delete;
 
-    bool write(std::uint8_t data, std::string& error) override;
-    bool read(std::uint8_t& data, std::string& error) override;
+    Result<void> write(std::uint8_t data) override;
+    Result<std::uint8_t> read() override;
+    std::string label() const override;
 
 private:
     struct Claimed {  // only open() hands out a claimed descriptor

@@ -18,6 +18,11 @@ std::string portLabel(std::uint16_t address) {
     return text;
 }
 
+std::string labelled(const PortBackend& backend, const std::string& reason) {
+    const std::string label = backend.label();
+    return label.empty() ? reason : label + ": " + reason;
+}
+
 std::string systemReason(int errnum) {
     return std::strerror(errnum);
 }

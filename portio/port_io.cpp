@@ -100,9 +100,11 @@ void PortIo::out(std::int16_t port, std::uint8_t data) {
     m_lastError.clear();
     PortBackend* backend = backendFor(address);
     if (backend != nullptr) {
-        if (backend->write(data, m_lastError)) {
-            m_lastError.clear();  // landed: whatever was mended on the way is no failure
+        const auto written = backend->write(data);
+        if (written) {
+            m_lastError.clear();  // landed: whatever was said on the way there is no failure
         } else {
+            m_lastError = labelled(*backend, written.error());
             m_ports.erase(address);  // released and closed; the next call starts afresh
         }
     }
@@ -112,13 +114,17 @@ void PortIo::out(std::int16_t port, std::uint8_t data) {
 std::uint8_t PortIo::in(std::int16_t port) {
     const auto address = static_cast<std::uint16_t>(port);
     m_lastError.clear();
-    std::uint8_t data = 0;
     PortBackend* backend = backendFor(address);
-    if (backend != nullptr && !backend->read(data, m_lastError)) {
-        data = 0;
-        m_ports.erase(address);  // as after a failed write
+    if (backend == nullptr) {
+        return 0;
     }
-    return data;
+    const auto read = backend->read();
+    if (!read) {
+        m_lastError = labelled(*backend, read.error());
+        m_ports.erase(address);  // as after a failed write
+        return 0;
+    }
+    return *read;
 }
 
 }  // namespace runlight::portio

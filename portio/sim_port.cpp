@@ -69,15 +69,7 @@ int SimPort::apply(std::uint8_t data) const {
     return 0;
 }
 
-bool SimPort::write(std::uint8_t data, std::string& error) {
-    const auto written = put(data);
-    if (!written) {
-        error = simulatedLabel(m_address) + ": " + written.error();
-    }
-    return written.has_value();
-}
-
-Result<void> SimPort::put(std::uint8_t data) {
+Result<void> SimPort::write(std::uint8_t data) {
     if (!checkPlace(false)) {
         auto reopened = reopen();
         if (!reopened) {
@@ -106,13 +98,16 @@ Result<void> SimPort::put(std::uint8_t data) {
     return {};
 }
 
-bool SimPort::read(std::uint8_t& data, std::string& error) {
-    State state;
-    if (!look(state, error)) {
-        return false;
+Result<std::uint8_t> SimPort::read() {
+    const auto now = current();
+    if (!now) {
+        return fail(now.error());
     }
-    data = state.byte;
-    return true;
+    return now->byte;
+}
+
+std::string SimPort::label() const {
+    return simulatedLabel(m_address);
 }
 
 bool SimPort::look(State& state, std::string& error) const {

@@ -54,8 +54,9 @@ public:
     SimPort(const SimPort&) = delete;
     SimPort& operator=(const SimPort&) = delete;
 
-    bool write(std::uint8_t data, std::string& error) override;
-    bool read(std::uint8_t& data, std::string& error) override;
+    Result<void> write(std::uint8_t data) override;
+    Result<std::uint8_t> read() override;
+    std::string label() const override;  // "port 888 (0x378) (simulated)"
 
     struct State {
         std::uint32_t count = 0;  // changes at every write, even of the same byte
@@ -94,9 +95,8 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    // What write(), look() and inPlace() do, with the reason alone (the
-    // port's label is the caller's to add).
-    Result<void> put(std::uint8_t data);
+    // What look() and inPlace() do, with the reason alone (the port's label
+    // is the caller's to add).
     Result<State> current() const;
     Result<void> checkPlace(bool now);
     Result<void> reopen();

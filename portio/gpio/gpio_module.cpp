@@ -70,20 +70,21 @@ PortioBackend* openPort(std::uint16_t address, const PortioSettings* settings, P
 }
 
 int writePort(PortioBackend* backend, std::uint8_t data, PortioText error) {
-    std::string why;
-    if (!backend->port->write(data, why)) {
-        say(error, why);
+    const auto written = backend->port->write(data);
+    if (!written) {
+        say(error, labelled(*backend->port, written.error()));  // a module's text names the port
         return 0;
     }
     return 1;
 }
 
 int readPort(PortioBackend* backend, std::uint8_t* data, PortioText error) {
-    std::string why;
-    if (!backend->port->read(*data, why)) {
-        say(error, why);
+    const auto read = backend->port->read();
+    if (!read) {
+        say(error, labelled(*backend->port, read.error()));
         return 0;
     }
+    *data = *read;
     return 1;
 }
 

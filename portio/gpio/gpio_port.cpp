@@ -264,33 +264,34 @@ GpioPort::~GpioPort() {
     m_lines.reset();  // the lines go back before the chip closes
 }
 
-bool GpioPort::write(std::uint8_t data, std::string& error) {
+Result<void> GpioPort::write(std::uint8_t data) {
     std::vector<int> values(kGpioLineCount);
     for (std::size_t i = 0; i < kGpioLineCount; ++i) {
         values[i] = (data >> (7 - i)) & 1;  // lamp 1 = bit 7
     }
     // One call for all eight: the kernel sets them together, never half a byte.
     if (!m_lines->set(values)) {
-        error = portLabel(m_address) + " (GPIO): " + m_chipText + ": setting lines " + m_linesText +
-                " failed: " + systemReason(errno);
-        return false;
+        return fail(m_chipText + ": setting lines " + m_linesText +
+                    " failed: " + systemReason(errno));
     }
-    return true;
+    return {};
 }
 
-bool GpioPort::read(std::uint8_t& data, std::string& error) {
+Result<std::uint8_t> GpioPort::read() {
     std::vector<int> values;
     if (!m_lines->get(values) || values.size() != kGpioLineCount) {
-        error = portLabel(m_address) + " (GPIO): " + m_chipText + ": reading lines " + m_linesText +
-                " failed: " + systemReason(errno);
-        return false;
+        return fail(m_chipText + ": reading lines " + m_linesText +
+                    " failed: " + systemReason(errno));
     }
     unsigned byte = 0;
     for (std::size_t i = 0; i < kGpioLineCount; ++i) {
         byte |= (values[i] != 0 ? 1u : 0u) << (7 - i);
     }
-    data = static_cast<std::uint8_t>(byte);
-    return true;
+    return static_cast<std::uint8_t>(byte);
+}
+
+std::string GpioPort::label() const {
+    return portLabel(m_address) + " (GPIO)";
 }
 
 bool describeGpioPort(std::uint16_t address, const GpioConfig& config, std::string& text) {

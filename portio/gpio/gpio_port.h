@@ -28,10 +28,11 @@ public:
     GpioPort(const GpioPort&) = delete;
     GpioPort& operator=(const GpioPort&) = delete;
 
-    bool write(std::uint8_t data, std::string& error) override;
+    Result<void> write(std::uint8_t data) override;
     // The eight lines' levels as the kernel reports them, as a byte (active-low
     // already undone, so it reads back what was written).
-    bool read(std::uint8_t& data, std::string& error) override;
+    Result<std::uint8_t> read() override;
+    std::string label() const override;  // "port 888 (0x378) (GPIO)"
 
 private:
     struct Requested {  // only open() hands out requested lines
