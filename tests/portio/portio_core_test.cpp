@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -476,12 +477,19 @@ TEST(SimPort, AWaitingReaderReturnsWithTheNewCount) {
     EXPECT_NE(woken.count, seen.count);
 }
 
+// The descriptors this process has open now.
+std::size_t openDescriptors() {
+    const std::filesystem::directory_iterator entries("/proc/self/fd");
+    return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
+}
+
 TEST(SimPort, AFileThatIsNotASimulatedPortIsLeftAlone) {
     TempFolder runtime;
     std::string error;
     const std::string folder = simFolder(runtime.path(), "", error);
     const std::string stranger = "something else entirely\n";
     runtime.write("portio/port-888", stranger);
+    const std::size_t descriptorsBefore = openDescriptors();
     EXPECT_EQ(SimPort::open(888, folder, error), nullptr);
     EXPECT_THAT(error, HasSubstr("port-888"));
     EXPECT_EQ(fileLines(runtime / "portio/port-888"),
@@ -490,6 +498,7 @@ TEST(SimPort, AFileThatIsNotASimulatedPortIsLeftAlone) {
     runtime.write("portio/port-889", "hi");
     EXPECT_EQ(SimPort::open(889, folder, error), nullptr);
     EXPECT_EQ(std::filesystem::file_size(runtime / "portio/port-889"), 2u) << "not even grown";
+    EXPECT_EQ(openDescriptors(), descriptorsBefore) << "neither the file nor its folder left open";
 }
 
 TEST(SimFolder, RuntimeDirElseAPrivateTempFolderAndNeverAnOpenOne) {
