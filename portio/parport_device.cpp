@@ -124,32 +124,30 @@ std::string openHint(int errnum) {
 }
 }  // namespace
 
-std::unique_ptr<ParportDevice> ParportDevice::open(std::uint16_t address,
-                                                   const ParportChoice& choice,
-                                                   const std::string& procRoot, std::string& error,
-                                                   const ParportDriver& driver) {
+Result<std::unique_ptr<ParportDevice>> ParportDevice::open(std::uint16_t address,
+                                                           const ParportChoice& choice,
+                                                           const std::string& procRoot,
+                                                           const ParportDriver& driver) {
     // Non-blocking, so that a path naming some other device cannot make the
     // open wait; ppdev's data register calls do not look at it.
     const int fd = driver.open(choice.device.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         const int errnum = errno;
-        error = portLabel(address) + ": cannot open " + choice.device + ": " +
-                systemReason(errnum) + openHint(errnum);
-        return nullptr;
+        return fail("cannot open " + choice.device + ": " + systemReason(errnum) +
+                    openHint(errnum));
     }
-    const auto fail = [&](const std::string& why) {
-        error = portLabel(address) + ": " + why;
+    const auto refused = [&](const std::string& why) {
         driver.close(fd);
-        return nullptr;
+        return fail(why);
     };
     // Which port this is, by its device number: whatever path names it.
     struct stat info {};
     if (driver.fstat(fd, &info) < 0) {
-        return fail("cannot look at " + choice.device + ": " + systemReason(errno));
+        return refused("cannot look at " + choice.device + ": " + systemReason(errno));
     }
     if (!S_ISCHR(info.st_mode) || major(info.st_rdev) != kPpdevMajor) {
-        return fail(choice.device + " is not a parallel port device (ppdev, major " +
-                    std::to_string(kPpdevMajor) + "); nothing was written");
+        return refused(choice.device + " is not a parallel port device (ppdev, major " +
+                       std::to_string(kPpdevMajor) + "); nothing was written");
     }
     const int number = static_cast<int>(minor(info.st_rdev));
     // PPCLAIM waits while another driver or program holds the port, for as
@@ -164,7 +162,7 @@ std::unique_ptr<ParportDevice> ParportDevice::open(std::uint16_t address,
                          " (the lp printer driver while printing, or another program)";
     };
     if (const std::string held = heldBy(); !held.empty()) {
-        return fail(held);
+        return refused(held);
     }
     int claimed = 0;
     do {
@@ -172,14 +170,15 @@ std::unique_ptr<ParportDevice> ParportDevice::open(std::uint16_t address,
     } while (claimed < 0 && errno == EINTR);
     if (claimed < 0 && errno == ETIMEDOUT) {
         const std::string held = heldBy();
-        return fail(!held.empty() ? held
-                                  : "cannot claim " + choice.device +
-                                        ": the port is busy (held by a program the system does not "
-                                        "name; gave up after " +
-                                        std::to_string(kClaimWaitMs) + " ms)");
+        return refused(!held.empty()
+                           ? held
+                           : "cannot claim " + choice.device +
+                                 ": the port is busy (held by a program the system does not "
+                                 "name; gave up after " +
+                                 std::to_string(kClaimWaitMs) + " ms)");
     }
     if (claimed < 0) {
-        return fail("cannot claim " + choice.device + " (PPCLAIM): " + systemReason(errno));
+        return refused("cannot claim " + choice.device + " (PPCLAIM): " + systemReason(errno));
     }
     return std::make_unique<ParportDevice>(Claimed{}, address, choice.device, fd, driver);
 }

@@ -58,7 +58,7 @@ Choice choose(std::uint16_t address, const Settings& settings) {
         choice.kind = Choice::Kind::Parport;
         choice.parport = *found;
     } else if (backend == "parport") {
-        choice.error = noParportMessage(address, settings.procRoot);
+        choice.error = portLabel(address) + ": " + noParportMessage(settings.procRoot);
     } else {
         choice.kind = Choice::Kind::Sim;
     }

@@ -25,11 +25,17 @@ PortBackend* PortIo::backendFor(std::uint16_t address) {
     m_tracePaths[address] =
         choice.kind == Choice::Kind::Error ? m_settings.trace : resolved.text("trace");
     switch (choice.kind) {
-        case Choice::Kind::Parport:
-            slot = ParportDevice::open(
-                address, choice.parport, m_settings.procRoot, m_lastError,
+        case Choice::Kind::Parport: {
+            auto device = ParportDevice::open(
+                address, choice.parport, m_settings.procRoot,
                 m_settings.driver != nullptr ? *m_settings.driver : ParportDriver::system());
+            if (device) {
+                slot = std::move(*device);
+            } else {
+                m_lastError = portLabel(address) + ": " + device.error();
+            }
             break;
+        }
         case Choice::Kind::Sim: {
             const std::string folder =
                 simFolder(m_settings.runtimeDir, m_settings.tmpDir, m_lastError);

@@ -76,11 +76,12 @@ PortStatus portStatus(std::uint16_t address, const Settings& settings) {
             text += "uses: the real parallel port " + choice.parport.device + " (" +
                     ruleText(choice.parport, address) + ")\n";
             const auto device = ParportDevice::open(
-                address, choice.parport, settings.procRoot, error,
+                address, choice.parport, settings.procRoot,
                 settings.driver != nullptr ? *settings.driver : ParportDriver::system());
-            status.reachable = device != nullptr;
-            text += status.reachable ? "reachable: yes, opened and claimed it (and let go)\n"
-                                     : "not reachable: " + error + "\n";
+            status.reachable = device.has_value();
+            text += status.reachable
+                        ? "reachable: yes, opened and claimed it (and let go)\n"
+                        : "not reachable: " + portLabel(address) + ": " + device.error() + "\n";
             break;
         }
         case Choice::Kind::Sim: {

@@ -143,11 +143,14 @@ TEST(PortChooser, ParportWithoutAPortAndUnknownValuesAreErrors) {
 TEST(ParportDevice, ErrorsNameThePortTheDeviceAndTheReason) {
     TempFolder root;
     addPort(root, 0, "888\t1912\n");
+    TempFolder runtime;
     const auto openWith = [&](const std::string& device) {
-        std::string error;
-        const ParportChoice choice{device, parportNumber(device), ParportChoice::Rule::Address};
-        EXPECT_EQ(ParportDevice::open(888, choice, root.path(), error), nullptr);
-        EXPECT_THAT(error, HasSubstr("port 888 (0x378)"));
+        auto settings = settingsFor("parport", root.path(), runtime.path());
+        settings.device = device;
+        PortIo io(settings);
+        io.out(888, 1);
+        const std::string error = io.lastError();
+        EXPECT_THAT(error, HasSubstr("port 888 (0x378): "));
         EXPECT_THAT(error, HasSubstr(device));
         return error;
     };
@@ -246,11 +249,15 @@ TEST(ParportDevice, AHeldPortIsReportedAtOnceWhateverPathNamesIt) {
     TempFolder root;
     addPort(root, 0, "888\t1912\n");
     addPort(root, 3, "53264\t53272\n", "lp0\n");
-    std::string error;
-    const ParportChoice choice{"/dev/my-lamps", -1, ParportChoice::Rule::Override};
-    EXPECT_EQ(ParportDevice::open(888, choice, root.path(), error, kFakeDriver), nullptr);
-    EXPECT_THAT(error, HasSubstr("port 888 (0x378)"));
-    EXPECT_THAT(error, HasSubstr("cannot claim /dev/my-lamps: the port is held by lp0"));
+    TempFolder runtime;
+    auto settings = settingsFor("parport", root.path(), runtime.path());
+    settings.device = "/dev/my-lamps";
+    settings.driver = &kFakeDriver;
+    PortIo io(settings);
+    io.out(888, 1);
+    EXPECT_EQ(io.lastError(),
+              "port 888 (0x378): cannot claim /dev/my-lamps: the port is held by lp0 (the lp "
+              "printer driver while printing, or another program)");
     EXPECT_EQ(FakeDriver::calls, (Calls{"open /dev/my-lamps", "close 42"})) << "no PPCLAIM";
 }
 
