@@ -25,6 +25,7 @@
 #include "parport_finder.h"
 #include "port_chooser.h"
 #include "port_io.h"
+#include "port_status.h"
 #include "sim_port.h"
 #include "sim_port_look.h"
 #include "temp_folder.h"
@@ -259,6 +260,10 @@ TEST(ParportDevice, AHeldPortIsReportedAtOnceWhateverPathNamesIt) {
               "port 888 (0x378): cannot claim /dev/my-lamps: the port is held by lp0 (the lp "
               "printer driver while printing, or another program)");
     EXPECT_EQ(FakeDriver::calls, (Calls{"open /dev/my-lamps", "close 42"})) << "no PPCLAIM";
+    const PortStatus status = portStatus(888, settings);
+    EXPECT_FALSE(status.reachable);
+    EXPECT_THAT(status.text, HasSubstr("not reachable: " + io.lastError() + "\n"))
+        << "--status finds what a write finds";
 }
 
 // The claim's bound, with a real child process: one that never returns (as
