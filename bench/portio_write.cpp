@@ -45,8 +45,7 @@ struct Folder {
 // the count and wake the readers (two futex calls).
 void SimPortWrite(benchmark::State& state) {
     Folder folder;
-    std::string error;
-    const auto port = SimPort::open(888, folder.path, error);
+    const auto port = SimPort::open(888, folder.path).value();
     std::uint8_t byte = 0;
     for (auto _ : state) {
         if (const auto written = port->write(byte++); !written) {
@@ -70,8 +69,7 @@ BENCHMARK(CoarseClockRead);
 // The periodic part: one stat of the port's path (at most every 250 ms).
 void StatOfThePortPath(benchmark::State& state) {
     Folder folder;
-    std::string error;
-    const auto port = SimPort::open(888, folder.path, error);
+    const auto port = SimPort::open(888, folder.path).value();
     struct stat info {};
     for (auto _ : state) {
         benchmark::DoNotOptimize(::stat(port->path().c_str(), &info));
@@ -82,11 +80,9 @@ BENCHMARK(StatOfThePortPath);
 // What a reader does at each look: two preads (count, then byte).
 void SimPortLook(benchmark::State& state) {
     Folder folder;
-    std::string error;
-    const auto port = SimPort::open(888, folder.path, error);
-    SimPort::State seen;
+    const auto port = SimPort::open(888, folder.path).value();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(port->look(seen, error));
+        benchmark::DoNotOptimize(port->look());
     }
 }
 BENCHMARK(SimPortLook);

@@ -65,20 +65,24 @@ void LampMonitor::watch(std::stop_token stop) {
     // Runs in the stopping thread: a wake-up that crosses the thread's going
     // to sleep is lost, and the thread sees the stop at its next idle wake.
     const std::stop_callback wake(stop, [this] { m_port->wakeWatchers(); });
-    portio::SimPort::State seen;
-    std::string why;
-    bool ok = m_port->look(seen, why);
+    auto seen = m_port->look();
+    bool ok = seen.has_value();
+    std::string why = ok ? "" : seen.error();
     while (ok && !stop.stop_requested()) {
-        m_port->waitForChange(seen.count, kIdleWakeMs);
+        m_port->waitForChange(seen->count, kIdleWakeMs);
         if (stop.stop_requested()) {
             break;
         }
-        portio::SimPort::State now;
-        ok = m_port->look(now, why) && m_port->inPlace(why);
-        if (ok && now == seen) {
+        const auto now = m_port->look();
+        const auto placed = now ? m_port->inPlace() : Result<void>{};
+        ok = now && placed;
+        if (!ok) {
+            why = now ? placed.error() : now.error();
+        } else if (*now == *seen) {
             continue;
+        } else {
+            seen = now;
         }
-        seen = now;
         // Queued to the window thread; dropped if the window is gone by then.
         QMetaObject::invokeMethod(
             this, [this] { refresh(); }, Qt::QueuedConnection);
@@ -86,7 +90,7 @@ void LampMonitor::watch(std::stop_token stop) {
         std::this_thread::sleep_for(std::chrono::milliseconds(kFramePeriodMs));
     }
     if (!ok) {
-        m_lostWhy = why;
+        m_lostWhy = portio::simLabel(m_address) + ": " + why;
         m_lost = true;  // the refresh queued above (or one now) lets the port go
         QMetaObject::invokeMethod(
             this, [this] { refresh(); }, Qt::QueuedConnection);
@@ -103,7 +107,6 @@ void LampMonitor::losePort(const std::string& why) {
 }
 
 bool LampMonitor::refresh() {
-    std::string error;
     if (m_port && m_lost) {
         losePort(m_lostWhy);
         return false;
@@ -111,27 +114,29 @@ bool LampMonitor::refresh() {
     if (!m_port) {
         // Not there (yet, or any more), or not usable: try again at every
         // look, and say why. Opening makes the file if it is missing.
-        m_port = portio::SimPort::open(m_address, m_folder, error);
-        if (!m_port) {
-            m_statusLabel->setText(
-                QStringLiteral("No port: %1").arg(QString::fromStdString(error)));
+        auto opened = portio::SimPort::open(m_address, m_folder);
+        if (!opened) {
+            m_statusLabel->setText(QStringLiteral("No port: %1")
+                                       .arg(QString::fromStdString(portio::simLabel(m_address) +
+                                                                   ": " + opened.error())));
             m_statusLabel->show();
             return false;
         }
+        m_port = std::move(*opened);
         m_statusLabel->hide();
         startWatching();
     }
-    portio::SimPort::State state;
-    if (!m_port->look(state, error)) {
-        losePort(error);
+    const auto state = m_port->look();
+    if (!state) {
+        losePort(portio::simLabel(m_address) + ": " + state.error());
         return false;
     }
-    if (m_shownOnce && state == m_lastState) {
+    if (m_shownOnce && *state == m_lastState) {
         return false;
     }
-    m_lastState = state;
+    m_lastState = *state;
     m_shownOnce = true;
-    showByte(state.byte);
+    showByte(state->byte);
     return true;
 }
 

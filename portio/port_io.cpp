@@ -39,10 +39,11 @@ PortBackend* PortIo::backendFor(std::uint16_t address) {
         case Choice::Kind::Sim: {
             const std::string folder =
                 simFolder(m_settings.runtimeDir, m_settings.tmpDir, m_lastError);
-            if (folder.empty()) {
-                m_lastError = portLabel(address) + " (simulated): " + m_lastError;
+            auto port = folder.empty() ? fail(m_lastError) : SimPort::open(address, folder);
+            if (port) {
+                slot = std::move(*port);
             } else {
-                slot = SimPort::open(address, folder, m_lastError);
+                m_lastError = simLabel(address) + ": " + port.error();
             }
             break;
         }

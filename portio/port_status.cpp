@@ -91,10 +91,13 @@ PortStatus portStatus(std::uint16_t address, const Settings& settings) {
             // allocated), so that a full filesystem or a link in its place
             // shows here as it would at the first write.
             const std::string folder = simFolder(settings.runtimeDir, settings.tmpDir, error);
-            const auto port = folder.empty() ? nullptr : SimPort::open(address, folder, error);
-            status.reachable = port != nullptr;
+            const auto port = folder.empty() ? fail(error) : SimPort::open(address, folder);
+            status.reachable = port.has_value();
+            if (!folder.empty() && !port) {
+                error = simLabel(address) + ": " + port.error();
+            }
             text += status.reachable
-                        ? "reachable: yes, " + port->path() + " (portio-monitor shows it)\n"
+                        ? "reachable: yes, " + (*port)->path() + " (portio-monitor shows it)\n"
                         : "not reachable: " + error + "\n";
             break;
         }

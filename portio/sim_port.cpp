@@ -18,18 +18,16 @@ long futex(std::uint32_t* word, int op, std::uint32_t value, const timespec* tim
            std::uint32_t* word2, std::uint32_t value3) {
     return ::syscall(SYS_futex, word, op, value, timeout, word2, value3);
 }
-
-std::string simulatedLabel(std::uint16_t address) {
-    return portLabel(address) + " (simulated)";
-}
 }  // namespace
 
-std::unique_ptr<SimPort> SimPort::open(std::uint16_t address, const std::string& folder,
-                                       std::string& error) {
+std::string simLabel(std::uint16_t address) {
+    return portLabel(address) + " (simulated)";
+}
+
+Result<std::unique_ptr<SimPort>> SimPort::open(std::uint16_t address, const std::string& folder) {
     auto file = openSimFile(address, folder, false);
     if (!file) {
-        error = simulatedLabel(address) + ": " + file.error();
-        return nullptr;
+        return fail(file.error());
     }
     return std::make_unique<SimPort>(Opened{}, address, folder, std::move(*file));
 }
@@ -70,7 +68,7 @@ int SimPort::apply(std::uint8_t data) const {
 }
 
 Result<void> SimPort::write(std::uint8_t data) {
-    if (!checkPlace(false)) {
+    if (!inPlace()) {
         auto reopened = reopen();
         if (!reopened) {
             return reopened;
@@ -99,7 +97,7 @@ Result<void> SimPort::write(std::uint8_t data) {
 }
 
 Result<std::uint8_t> SimPort::read() {
-    const auto now = current();
+    const auto now = look();
     if (!now) {
         return fail(now.error());
     }
@@ -107,20 +105,10 @@ Result<std::uint8_t> SimPort::read() {
 }
 
 std::string SimPort::label() const {
-    return simulatedLabel(m_address);
+    return simLabel(m_address);
 }
 
-bool SimPort::look(State& state, std::string& error) const {
-    const auto now = current();
-    if (!now) {
-        error = simulatedLabel(m_address) + ": " + now.error();
-        return false;
-    }
-    state = *now;
-    return true;
-}
-
-Result<SimPort::State> SimPort::current() const {
+Result<SimPort::State> SimPort::look() const {
     std::uint32_t count = 0;
     std::uint32_t byte = 0;
     const int fd = m_file.fd.get();
@@ -145,15 +133,7 @@ void SimPort::wakeWatchers() const {
     (void)futex(countWord(), FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
 }
 
-bool SimPort::inPlace(std::string& error, bool now) {
-    const auto checked = checkPlace(now);
-    if (!checked) {
-        error = simulatedLabel(m_address) + ": " + checked.error();
-    }
-    return checked.has_value();
-}
-
-Result<void> SimPort::checkPlace(bool now) {
+Result<void> SimPort::inPlace(bool now) {
     const auto nowTime = Clock::now();
     if (!now && m_inPlace && nowTime < m_nextCheck) {
         return {};

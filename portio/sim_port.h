@@ -47,9 +47,9 @@ public:
     static constexpr int kCheckPeriodMs = 250;
 
     // Opens the file of `address` in `folder`, creating it (zero: lamps dark)
-    // if need be. Returns null and sets `error` on failure.
-    static std::unique_ptr<SimPort> open(std::uint16_t address, const std::string& folder,
-                                         std::string& error);
+    // if need be. Reasons here and below leave the port out: the caller names
+    // it (simLabel()) where the text leaves it.
+    static Result<std::unique_ptr<SimPort>> open(std::uint16_t address, const std::string& folder);
     ~SimPort() override;
     SimPort(const SimPort&) = delete;
     SimPort& operator=(const SimPort&) = delete;
@@ -64,9 +64,9 @@ public:
         bool operator==(const State&) const = default;
     };
     // The state as it is now: the count first, then the byte, so that the
-    // byte is never older than the count. Returns false and sets `error` if
-    // the file cannot be read whole (cut short).
-    bool look(State& state, std::string& error) const;
+    // byte is never older than the count. Fails if the file cannot be read
+    // whole (cut short).
+    Result<State> look() const;
 
     // Blocks until the count differs from `seenCount`, `timeoutMs` (>= 0)
     // have passed, a wakeWatchers() or a signal; at once if the file has been
@@ -76,11 +76,11 @@ public:
     // writing. For stopping a watcher.
     void wakeWatchers() const;
 
-    // Whether the path still names the file this port has open: false, with
-    // `error` saying what happened, once the file or its folder has been
-    // removed or replaced. Looks at most once per kCheckPeriodMs (the answer
-    // in between is the last one) unless `now` is set. One thread at a time.
-    bool inPlace(std::string& error, bool now = false);
+    // Whether the path still names the file this port has open: fails,
+    // saying what happened, once the file or its folder has been removed or
+    // replaced. Looks at most once per kCheckPeriodMs (the answer in between
+    // is the last one) unless `now` is set. One thread at a time.
+    Result<void> inPlace(bool now = false);
 
     const std::string& path() const { return m_path; }
 
@@ -95,10 +95,6 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    // What look() and inPlace() do, with the reason alone (the port's label
-    // is the caller's to add).
-    Result<State> current() const;
-    Result<void> checkPlace(bool now);
     Result<void> reopen();
     std::uint32_t* countWord() const;
     std::uint32_t* byteWord() const;
@@ -112,6 +108,9 @@ private:
     bool m_inPlace = true;
     bool m_cut = false;  // the last look found the file shorter than kFileSize
 };
+
+// "port 888 (0x378) (simulated)": how messages name a simulated port.
+std::string simLabel(std::uint16_t address);
 
 // simFolder() and simFilePath(): see sim_file.h.
 

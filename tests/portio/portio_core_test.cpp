@@ -35,6 +35,7 @@ namespace runlight::portio {
 namespace {
 
 using runlight::testing::fileLines;
+using runlight::testing::openedSim;
 using runlight::testing::stateOf;
 using runlight::testing::succeeded;
 using runlight::testing::TempFolder;
@@ -345,11 +346,8 @@ TEST(ParportDevice, FailedCallsAreReportedAndTheNextWriteStartsAfresh) {
 // Reads the byte of a simulated port straight from its shared file.
 std::uint8_t simByte(const std::string& runtimeDir, std::uint16_t address = 888) {
     std::string error;
-    const auto port = SimPort::open(address, simFolder(runtimeDir, "", error), error);
-    EXPECT_TRUE(port) << error;
-    SimPort::State state;
-    EXPECT_TRUE(port && port->look(state, error)) << error;
-    return state.byte;
+    const auto port = openedSim(address, simFolder(runtimeDir, "", error));
+    return port ? stateOf(*port).byte : 0;
 }
 
 TEST(PortIo, AutoWithoutAPortWritesTheSimulatedPortAndReadsItBack) {
@@ -449,8 +447,8 @@ TEST(SimPort, EveryWriteCountsEvenTheSameByteAgain) {
     TempFolder runtime;
     std::string error;
     const std::string folder = simFolder(runtime.path(), "", error);
-    const auto writer = SimPort::open(888, folder, error);
-    const auto reader = SimPort::open(888, folder, error);
+    const auto writer = openedSim(888, folder);
+    const auto reader = openedSim(888, folder);
     ASSERT_TRUE(writer && reader) << error;
     EXPECT_EQ(stateOf(*reader), SimPort::State{}) << "a new port starts dark";
     ASSERT_TRUE(succeeded(writer->write(0xA5)));
@@ -466,8 +464,8 @@ TEST(SimPort, AWaitingReaderReturnsWithTheNewCount) {
     TempFolder runtime;
     std::string error;
     const std::string folder = simFolder(runtime.path(), "", error);
-    const auto writer = SimPort::open(888, folder, error);
-    const auto reader = SimPort::open(888, folder, error);
+    const auto writer = openedSim(888, folder);
+    const auto reader = openedSim(888, folder);
     ASSERT_TRUE(writer && reader) << error;
     constexpr int kLongMs = 60000;  // only a hang would reach it
 
@@ -502,13 +500,14 @@ TEST(SimPort, AFileThatIsNotASimulatedPortIsLeftAlone) {
     const std::string stranger = "something else entirely\n";
     runtime.write("portio/port-888", stranger);
     const std::size_t descriptorsBefore = openDescriptors();
-    EXPECT_EQ(SimPort::open(888, folder, error), nullptr);
-    EXPECT_THAT(error, HasSubstr("port-888"));
+    const auto stranger888 = SimPort::open(888, folder);
+    ASSERT_FALSE(stranger888);
+    EXPECT_THAT(stranger888.error(), HasSubstr("port-888"));
     EXPECT_EQ(fileLines(runtime / "portio/port-888"),
               std::vector<std::string>{"something else entirely"});
 
     runtime.write("portio/port-889", "hi");
-    EXPECT_EQ(SimPort::open(889, folder, error), nullptr);
+    EXPECT_FALSE(SimPort::open(889, folder));
     EXPECT_EQ(std::filesystem::file_size(runtime / "portio/port-889"), 2u) << "not even grown";
     EXPECT_EQ(openDescriptors(), descriptorsBefore) << "neither the file nor its folder left open";
 }
@@ -553,7 +552,7 @@ TEST(SimPort, AWriteInOneProcessIsReadInAnother) {
     EXPECT_EQ(simByte(runtime.path()), 0x5A);
 
     std::string error;
-    const auto port = SimPort::open(888, simFolder(runtime.path(), "", error), error);
+    const auto port = openedSim(888, simFolder(runtime.path(), "", error));
     ASSERT_TRUE(port) << error;
     ASSERT_TRUE(succeeded(port->write(0xC3)));
     EXPECT_EQ(runPortioOut(runtime.path(), "--read"), "0xC3\n");

@@ -37,6 +37,7 @@ namespace runlight::portio {
 namespace {
 
 using runlight::testing::fileLines;
+using runlight::testing::openedSim;
 using runlight::testing::runCommand;
 using runlight::testing::stateOf;
 using runlight::testing::succeeded;
@@ -197,16 +198,16 @@ TEST(SimFileTrouble, AFileCutShortWhileInUseKillsNobodyAndIsMadeWholeAgain) {
     TempFolder runtime;
     std::string error;
     const std::string folder = simFolder(runtime.path(), "", error);
-    const auto writer = SimPort::open(888, folder, error);
-    const auto reader = SimPort::open(888, folder, error);
+    const auto writer = openedSim(888, folder);
+    const auto reader = openedSim(888, folder);
     ASSERT_TRUE(writer && reader) << error;
     ASSERT_TRUE(succeeded(writer->write(0x11)));
 
     ASSERT_EQ(::truncate(writer->path().c_str(), 0), 0);
-    SimPort::State state;
-    EXPECT_FALSE(reader->look(state, error));
-    EXPECT_THAT(error, HasSubstr("cut short"));
-    reader->waitForChange(state.count, 60000);  // returns at once: the word is gone
+    const auto cut = reader->look();
+    ASSERT_FALSE(cut);
+    EXPECT_THAT(cut.error(), HasSubstr("cut short"));
+    reader->waitForChange(0, 60000);  // returns at once: the word is gone
 
     EXPECT_TRUE(succeeded(writer->write(0x22)));
     EXPECT_EQ(std::filesystem::file_size(writer->path()), SimPort::kFileSize);
@@ -225,7 +226,7 @@ TEST(SimFileTrouble, AFileCutShortWhileInUseKillsNobodyAndIsMadeWholeAgain) {
     EXPECT_EQ(std::filesystem::file_size(writer->path()), SimPort::kFileSize);
     EXPECT_EQ(stateOf(*reader).byte, 0x33);
     ASSERT_EQ(::truncate(writer->path().c_str(), 5), 0);
-    const auto later = SimPort::open(888, folder, error);
+    const auto later = openedSim(888, folder);
     ASSERT_TRUE(later) << error;
     EXPECT_TRUE(succeeded(later->write(0x44)));
     EXPECT_EQ(stateOf(*reader).byte, 0x44);
@@ -238,7 +239,7 @@ TEST(SimFileTrouble, AWriterFollowsARemovedFolderAndAReplacedFile) {
     TempFolder runtime;
     std::string error;
     const std::string folder = simFolder(runtime.path(), "", error);
-    const auto writer = SimPort::open(888, folder, error);
+    const auto writer = openedSim(888, folder);
     ASSERT_TRUE(writer) << error;
     ASSERT_TRUE(succeeded(writer->write(0x01)));
     const auto afterAPeriod = [] {
@@ -248,7 +249,7 @@ TEST(SimFileTrouble, AWriterFollowsARemovedFolderAndAReplacedFile) {
     std::filesystem::remove_all(folder);
     afterAPeriod();
     ASSERT_TRUE(succeeded(writer->write(0x5A)));
-    auto reader = SimPort::open(888, folder, error);
+    auto reader = openedSim(888, folder);
     ASSERT_TRUE(reader) << error;
     EXPECT_EQ(stateOf(*reader).byte, 0x5A) << "writer and reader meet in the new folder";
     struct stat info {};
@@ -257,14 +258,13 @@ TEST(SimFileTrouble, AWriterFollowsARemovedFolderAndAReplacedFile) {
 
     const std::string replacement = runtime / "replacement";
     {
-        std::string ignored;
-        const auto other = SimPort::open(999, runtime.path(), ignored);  // a port file elsewhere
-        ASSERT_TRUE(other) << ignored;
+        const auto other = openedSim(999, runtime.path());  // a port file elsewhere
+        ASSERT_TRUE(other);
         ASSERT_EQ(::rename((runtime / "port-999").c_str(), writer->path().c_str()), 0);
     }
     afterAPeriod();
     ASSERT_TRUE(succeeded(writer->write(0xA6)));
-    reader = SimPort::open(888, folder, error);
+    reader = openedSim(888, folder);
     ASSERT_TRUE(reader) << error;
     EXPECT_EQ(stateOf(*reader).byte, 0xA6);
 
@@ -287,17 +287,16 @@ TEST(SimFileTrouble, TwoWritersAtOnceLoseNoCountInThreadsOrProcesses) {
     TempFolder runtime;
     std::string error;
     const std::string folder = simFolder(runtime.path(), "", error);
-    const auto reader = SimPort::open(888, folder, error);
+    const auto reader = openedSim(888, folder);
     ASSERT_TRUE(reader) << error;
     const auto writeMany = [&folder](std::uint8_t byte) {
-        std::string failure;
-        const auto writer = SimPort::open(888, folder, failure);
+        const auto writer = SimPort::open(888, folder);
         for (std::uint32_t i = 0; writer && i < kWrites; ++i) {
-            if (!writer->write(byte)) {
+            if (!(*writer)->write(byte)) {
                 return false;
             }
         }
-        return writer != nullptr;
+        return writer.has_value();
     };
 
     const std::uint32_t before = stateOf(*reader).count;
@@ -390,7 +389,7 @@ TEST(SimFileTrouble, AFileSizeLimitIsAFailedWriteNeverASignal) {
     TempFolder runtime;
     std::string error;
     const std::string folder = simFolder(runtime.path(), "", error);
-    const auto early = SimPort::open(999, folder, error);
+    const auto early = openedSim(999, folder);
     ASSERT_TRUE(early) << error;
     rlimit before{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
@@ -436,7 +435,7 @@ TEST(SimFileTrouble, PortioOutSaysWhatAWriteFindsAndNeverWritesItsMessagesIntoAP
     EXPECT_EQ(written.first, 0) << written.second;
     std::string error;
     const std::string folder = simFolder(runtime.path(), "", error);
-    const auto port = SimPort::open(888, folder, error);
+    const auto port = openedSim(888, folder);
     ASSERT_TRUE(port) << error;
     EXPECT_EQ(stateOf(*port).byte, 0x5A);
 

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -20,10 +23,18 @@ template <class T>
 
 // The state as a reader sees it, failing the test if it cannot be read.
 inline portio::SimPort::State stateOf(const portio::SimPort& port) {
-    portio::SimPort::State state;
-    std::string error;
-    EXPECT_TRUE(port.look(state, error)) << error;
-    return state;
+    const auto state = port.look();
+    EXPECT_TRUE(succeeded(state));
+    return state ? *state : portio::SimPort::State{};
+}
+
+// The port of `address` in `folder`; null, failing the test with the
+// reason, if it cannot be opened.
+inline std::unique_ptr<portio::SimPort> openedSim(std::uint16_t address,
+                                                  const std::string& folder) {
+    auto port = portio::SimPort::open(address, folder);
+    EXPECT_TRUE(succeeded(port));
+    return port ? std::move(*port) : nullptr;
 }
 
 }  // namespace runlight::testing
