@@ -82,16 +82,17 @@ void PortIo::traceOut(std::uint16_t address, std::uint8_t data) {
     if (tracePath.empty() || m_traceOpenFailed) {
         return;
     }
-    std::string error;
     if (!m_trace) {
-        m_trace = Trace::open(tracePath, error);
-        if (!m_trace) {
+        auto opened = Trace::open(tracePath);
+        if (!opened) {
             m_traceOpenFailed = true;
             std::fprintf(stderr, "portio: %s; the port is written all the same, without a trace\n",
-                         error.c_str());
+                         opened.error().c_str());
             return;
         }
+        m_trace = std::move(*opened);
     }
+    std::string error;
     const Trace::Outcome outcome = m_trace->record(address, data, error);
     // The first line dropped is told, not every one (the count comes when the
     // trace closes); that the trace has closed is told when it happens.

@@ -30,16 +30,15 @@ std::uint64_t monotonicNow() {
         std::chrono::duration_cast<std::chrono::nanoseconds>(sinceStart).count());
 }
 
-std::unique_ptr<Trace> Trace::open(const std::string& path, std::string& error) {
+Result<std::unique_ptr<Trace>> Trace::open(const std::string& path) {
     // Non-blocking: a FIFO without a reader fails at once (ENXIO) instead of
     // waiting for one, and a full pipe refuses a line instead of waiting.
     UniqueFd fd(aboveStandardStreams(::open(
         path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644)));
     if (!fd) {
         const int errnum = errno;
-        error = "the trace " + path + " (PORTIO_TRACE) cannot be opened: " + systemReason(errnum) +
-                (errnum == ENXIO ? " (a FIFO that nobody reads)" : "");
-        return nullptr;
+        return fail("the trace " + path + " (PORTIO_TRACE) cannot be opened: " +
+                    systemReason(errnum) + (errnum == ENXIO ? " (a FIFO that nobody reads)" : ""));
     }
     // Whether a write may raise SIGPIPE or SIGXFSZ: to a FIFO, to a regular
     // file under a size limit, to anything else the library cannot tell.

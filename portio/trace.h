@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "result.h"
 #include "unique_fd.h"
 
 namespace runlight::portio {
@@ -31,8 +32,8 @@ namespace runlight::portio {
 // None of it touches the port: the byte is written all the same.
 class Trace {
 public:
-    // Opens `path` for appending, creating it. Returns null and sets `error`.
-    static std::unique_ptr<Trace> open(const std::string& path, std::string& error);
+    // Opens `path` for appending, creating it; on failure, why (naming the path).
+    static Result<std::unique_ptr<Trace>> open(const std::string& path);
     ~Trace();
     Trace(const Trace&) = delete;
     Trace& operator=(const Trace&) = delete;

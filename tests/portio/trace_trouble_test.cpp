@@ -142,9 +142,10 @@ TEST(TraceTrouble, ARegularFileThatTakesPartOfALineIsCutBackToWholeLines) {
     rlimit small = before;
     small.rlim_cur = line.size() + line.size() / 2;  // room for one line and a half
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    auto opened = Trace::open(path);
+    ASSERT_TRUE(opened) << opened.error();
+    const auto trace = std::move(*opened);
     std::string error;
-    auto trace = Trace::open(path, error);
-    ASSERT_TRUE(trace) << error;
     const auto first = trace->writeLine(line, error);
     const auto second = trace->writeLine(line, error);  // half of it fits
     small.rlim_cur = line.size();                       // no room after the first line:
