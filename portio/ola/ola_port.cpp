@@ -59,7 +59,7 @@ void rememberUnanswered(std::uint16_t rpcPort, const std::string& reason) {
     g_unanswered[rpcPort] = {std::chrono::steady_clock::now(), reason};
 }
 
-std::unique_ptr<OlaPort> OlaPort::open(const OlaPortOptions& options, std::string& error) {
+Result<std::unique_ptr<OlaPort>> OlaPort::open(const OlaPortOptions& options) {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     int budgetMs = kOpenMs;
@@ -67,9 +67,8 @@ std::unique_ptr<OlaPort> OlaPort::open(const OlaPortOptions& options, std::strin
         const std::lock_guard lock(g_unansweredMutex);
         if (const auto lately = g_unanswered.find(options.rpcPort); lately != g_unanswered.end()) {
             if (start - lately->second.tried < std::chrono::milliseconds(kRetryEveryMs)) {
-                error = olaPortLabel(options) + ": " + lately->second.reason +
-                        "; tried again once every " + span(kRetryEveryMs);
-                return nullptr;
+                return fail(lately->second.reason + "; tried again once every " +
+                            span(kRetryEveryMs));
             }
             lately->second.tried = start;
             budgetMs = kRetryOpenMs;
@@ -77,15 +76,14 @@ std::unique_ptr<OlaPort> OlaPort::open(const OlaPortOptions& options, std::strin
     }
     const auto deadline = start + std::chrono::milliseconds(budgetMs);
     // Never starts olad: that is the user's choice.
+    std::string error;
     auto connection = OlaConnection::connect(options.rpcPort, error, budgetMs);
     if (!connection) {
-        error = olaPortLabel(options) + ": " + error;
-        return nullptr;
+        return fail(error);
     }
     UniqueFd wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!wakeFd) {
-        error = olaPortLabel(options) + ": cannot make an eventfd for the sender thread";
-        return nullptr;
+        return fail("cannot make an eventfd for the sender thread");
     }
     auto sender = std::make_unique<Sender>(options, std::move(connection), std::move(wakeFd));
     bool answered = false;
@@ -97,22 +95,22 @@ std::unique_ptr<OlaPort> OlaPort::open(const OlaPortOptions& options, std::strin
         rememberUnanswered(options.rpcPort, error);
     }
     if (!error.empty()) {
-        error = olaPortLabel(options) + ": " + error;
-        return nullptr;
+        return fail(error);
     }
-    return std::make_unique<OlaPort>(std::move(sender));
+    return std::make_unique<OlaPort>(std::move(sender), olaPortLabel(options));
 }
 
-OlaPort::OlaPort(std::unique_ptr<Sender> sender) : m_sender(std::move(sender)) {}
+OlaPort::OlaPort(std::unique_ptr<Sender> sender, std::string label)
+    : m_sender(std::move(sender)), m_label(std::move(label)) {}
 
 OlaPort::~OlaPort() = default;
 
-bool OlaPort::write(std::uint8_t data, std::string& error) {
-    return m_sender->write(data, error);
+Result<void> OlaPort::write(std::uint8_t data) {
+    return m_sender->write(data);
 }
 
-bool OlaPort::read(std::uint8_t& data, std::string& error) {
-    return m_sender->read(data, error);
+Result<std::uint8_t> OlaPort::read() {
+    return m_sender->read();
 }
 
 }  // namespace runlight::portio::ola_backend

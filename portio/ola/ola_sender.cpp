@@ -63,17 +63,14 @@ std::string OlaPort::Sender::awaitUniverse(Clock::time_point deadline, int budge
     return m_universeProblem;
 }
 
-bool OlaPort::Sender::write(std::uint8_t data, std::string& error) {
+Result<void> OlaPort::Sender::write(std::uint8_t data) {
     {
         const std::lock_guard lock(m_mutex);
         if (!m_failure.empty()) {
-            error = olaPortLabel(m_options) + ": " + m_failure + "; " + hex(data) +
-                    " was not sent; " + m_fix;
-            return false;
+            return fail(m_failure + "; " + hex(data) + " was not sent; " + m_fix);
         }
         if (!m_universeProblem.empty()) {
-            error = olaPortLabel(m_options) + ": " + m_universeProblem;
-            return false;
+            return fail(m_universeProblem);
         }
         if (m_pending.size() < kQueued) {
             m_pending.push_back(data);
@@ -82,10 +79,10 @@ bool OlaPort::Sender::write(std::uint8_t data, std::string& error) {
         }
     }
     wake();
-    return true;
+    return {};
 }
 
-bool OlaPort::Sender::read(std::uint8_t& data, std::string& error) {
+Result<std::uint8_t> OlaPort::Sender::read() {
     std::unique_lock lock(m_mutex);
     m_readWanted = true;
     m_readAnswered = false;
@@ -96,13 +93,11 @@ bool OlaPort::Sender::read(std::uint8_t& data, std::string& error) {
                      [this] { return m_readAnswered || !m_failure.empty(); });
     m_readWanted = false;
     if (!m_readAnswered || !m_readError.empty()) {
-        error = olaPortLabel(m_options) + ": olad on " + oladdress(m_options.rpcPort) +
-                (m_readAnswered ? " could not say what the universe holds: " + m_readError
-                                : " did not answer");
-        return false;
+        return fail("olad on " + oladdress(m_options.rpcPort) +
+                    (m_readAnswered ? " could not say what the universe holds: " + m_readError
+                                    : " did not answer"));
     }
-    data = m_readByte;
-    return true;
+    return m_readByte;
 }
 
 void OlaPort::Sender::wake() const {
@@ -116,7 +111,7 @@ void OlaPort::Sender::onWake() {
     [[maybe_unused]] const auto read = ::read(m_wakeFd.get(), &count, sizeof count);
 }
 
-void OlaPort::Sender::fail(const std::string& failure, const std::string& fix) {
+void OlaPort::Sender::giveUp(const std::string& failure, const std::string& fix) {
     {
         const std::lock_guard lock(m_mutex);
         if (m_failure.empty()) {
@@ -170,9 +165,9 @@ void OlaPort::Sender::sendUntilDone() {
             }
         }
         if (m_connection->closed()) {
-            fail("olad on " + oladdress(m_options.rpcPort) +
-                     " closed the connection (it stopped or was restarted)",
-                 startOladHint() + ", and the next write connects afresh");
+            giveUp("olad on " + oladdress(m_options.rpcPort) +
+                       " closed the connection (it stopped or was restarted)",
+                   startOladHint() + ", and the next write connects afresh");
             return;
         }
         for (std::size_t i = 0; i < count; ++i) {  // in the order written
@@ -189,7 +184,7 @@ void OlaPort::Sender::sendUntilDone() {
                                         oladdress(m_options.rpcPort) + " has taken none for " +
                                         span(kStallMs) + ": it is stopped or swamped)";
             rememberUnanswered(m_options.rpcPort, stalled);
-            fail(stalled, "the next write connects afresh");
+            giveUp(stalled, "the next write connects afresh");
             return;
         }
         if (askRead) {

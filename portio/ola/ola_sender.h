@@ -20,6 +20,7 @@
 #include <ola/io/Descriptor.h>
 
 #include "ola_port.h"
+#include "result.h"
 #include "unique_fd.h"
 
 namespace ola::client {
@@ -55,14 +56,14 @@ public:
     // `answered` when olad said nothing.
     std::string awaitUniverse(Clock::time_point deadline, int budgetMs, bool& answered);
 
-    // As OlaPort::write() and read(), with the message naming the port.
-    bool write(std::uint8_t data, std::string& error);
-    bool read(std::uint8_t& data, std::string& error);
+    // As OlaPort::write() and read().
+    Result<void> write(std::uint8_t data);
+    Result<std::uint8_t> read();
 
 private:
     void wake() const;
     void onWake();
-    void fail(const std::string& failure, const std::string& fix);
+    void giveUp(const std::string& failure, const std::string& fix);
     void run(std::stop_token stop);
     void sendUntilDone();  // until the port is let go (and has flushed) or fails
     void sendFrame(Clock::time_point now);
