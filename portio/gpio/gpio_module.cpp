@@ -61,12 +61,12 @@ PortioBackend* openPort(std::uint16_t address, const PortioSettings* settings, P
         say(error, why);
         return nullptr;
     }
-    auto port = GpioPort::open(address, config, why);
+    auto port = GpioPort::open(address, config);
     if (!port) {
-        say(error, why);
+        say(error, gpioLabel(address) + ": " + port.error());  // a module's text names the port
         return nullptr;
     }
-    return std::make_unique<PortioBackend>(PortioBackend{std::move(port)}).release();
+    return std::make_unique<PortioBackend>(PortioBackend{std::move(*port)}).release();
 }
 
 int writePort(PortioBackend* backend, std::uint8_t data, PortioText error) {

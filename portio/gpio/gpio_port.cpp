@@ -217,21 +217,22 @@ bool findLines(const GpioConfig& config, FoundLines& found, std::string& error) 
 
 }  // namespace
 
-std::unique_ptr<GpioPort> GpioPort::open(std::uint16_t address, const GpioConfig& config,
-                                         std::string& error) {
-    const std::string port = portLabel(address) + " (GPIO): ";
+std::string gpioLabel(std::uint16_t address) {
+    return portLabel(address) + " (GPIO)";
+}
+
+Result<std::unique_ptr<GpioPort>> GpioPort::open(std::uint16_t address, const GpioConfig& config) {
     FoundLines found;
+    std::string error;
     if (!findLines(config, found, error)) {
-        error = port + error + "; nothing was written";
-        return nullptr;
+        return fail(error + "; nothing was written");
     }
     const std::string chipText = describeGpioChip(found.info);
     const std::string linesText = joinedTexts(config.lines);
     // The kernel refuses a line someone holds (EBUSY) without naming them; ask first.
     if (const std::string held = heldLines(*found.chip, found.offsets); !held.empty()) {
-        error = port + chipText + ": " + held +
-                "; stop the program that holds it, or choose other lines; nothing was written";
-        return nullptr;
+        return fail(chipText + ": " + held +
+                    "; stop the program that holds it, or choose other lines; nothing was written");
     }
     const std::string consumer = "qtx port " + std::to_string(address);
     // All eight in one request, off at first, each active-low if so set.
@@ -242,10 +243,8 @@ std::unique_ptr<GpioPort> GpioPort::open(std::uint16_t address, const GpioConfig
         const int errnum = errno;
         // Taken in the instant since the look above: name who took it.
         const std::string held = errnum == EBUSY ? heldLines(*found.chip, found.offsets) : "";
-        error = port + chipText + ": cannot take lines " + linesText +
-                " as outputs: " + (held.empty() ? systemReason(errnum) : held) +
-                "; nothing was written";
-        return nullptr;
+        return fail(chipText + ": cannot take lines " + linesText + " as outputs: " +
+                    (held.empty() ? systemReason(errnum) : held) + "; nothing was written");
     }
     return std::make_unique<GpioPort>(Requested{}, address, std::move(found.chip), chipText,
                                       std::move(lines), linesText);
@@ -291,14 +290,14 @@ Result<std::uint8_t> GpioPort::read() {
 }
 
 std::string GpioPort::label() const {
-    return portLabel(m_address) + " (GPIO)";
+    return gpioLabel(m_address);
 }
 
 bool describeGpioPort(std::uint16_t address, const GpioConfig& config, std::string& text) {
     FoundLines found;
     std::string error;
     if (!findLines(config, found, error)) {
-        text = portLabel(address) + " (GPIO): " + error;
+        text = gpioLabel(address) + ": " + error;
         return false;
     }
     text = "chip " + describeGpioChip(found.info) + ", lines " + joinedTexts(config.lines) +
