@@ -63,19 +63,17 @@ Result<UniqueFd> connectLoopback(std::uint16_t rpcPort, int timeoutMs) {
     return socket;
 }
 
-std::unique_ptr<OlaConnection> OlaConnection::connect(std::uint16_t rpcPort, std::string& error,
-                                                      int timeoutMs) {
+Result<std::unique_ptr<OlaConnection>> OlaConnection::connect(std::uint16_t rpcPort,
+                                                              int timeoutMs) {
     auto socket = connectLoopback(rpcPort, timeoutMs);
     if (!socket) {
-        error = "cannot connect to olad on " + oladdress(rpcPort) + ": " + socket.error() + "; " +
-                startOladHint();
-        return nullptr;
+        return fail("cannot connect to olad on " + oladdress(rpcPort) + ": " + socket.error() +
+                    "; " + startOladHint());
     }
     auto connection = std::make_unique<OlaConnection>(Connected{}, std::move(*socket));
     if (!connection->m_client->Setup()) {
-        error = "olad on " + oladdress(rpcPort) + " accepted the connection but the client " +
-                "could not be set up";
-        return nullptr;
+        return fail("olad on " + oladdress(rpcPort) + " accepted the connection but the client " +
+                    "could not be set up");
     }
     connection->m_closeHandler = ola::NewSingleCallback(connection.get(), &OlaConnection::onClosed);
     connection->m_client->SetCloseHandler(connection->m_closeHandler);

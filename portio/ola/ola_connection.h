@@ -51,11 +51,11 @@ Result<UniqueFd> connectLoopback(std::uint16_t rpcPort, int timeoutMs = kConnect
 
 class OlaConnection {
 public:
-    // Connects (within `timeoutMs`) and sets up the client. Null with
-    // `error`: "cannot connect to olad on 127.0.0.1:9010: Connection refused;
-    // start it with ...".
-    static std::unique_ptr<OlaConnection> connect(std::uint16_t rpcPort, std::string& error,
-                                                  int timeoutMs = kConnectMs);
+    // Connects (within `timeoutMs`) and sets up the client. On failure, why:
+    // "cannot connect to olad on 127.0.0.1:9010: Connection refused; start
+    // it with ...".
+    static Result<std::unique_ptr<OlaConnection>> connect(std::uint16_t rpcPort,
+                                                          int timeoutMs = kConnectMs);
     ~OlaConnection();
     OlaConnection(const OlaConnection&) = delete;
     OlaConnection& operator=(const OlaConnection&) = delete;

@@ -128,11 +128,12 @@ int probePort(std::uint16_t address, const PortioSettings* settings, PortioText 
     }
     const std::string label = olaPortLabel(options);
     const std::string where = runlight::portio::ola_backend::oladdress(options.rpcPort);
-    auto connection = OlaConnection::connect(options.rpcPort, text);
-    if (!connection) {
-        give(report, label + ": " + text);
+    auto connected = OlaConnection::connect(options.rpcPort);
+    if (!connected) {
+        give(report, label + ": " + connected.error());
         return 0;
     }
+    const auto& connection = *connected;
     UniverseAnswer answer;
     connection->client().FetchUniverseInfo(options.universe,
                                            ola::NewSingleCallback(&answer, &UniverseAnswer::take));

@@ -76,18 +76,17 @@ Result<std::unique_ptr<OlaPort>> OlaPort::open(const OlaPortOptions& options) {
     }
     const auto deadline = start + std::chrono::milliseconds(budgetMs);
     // Never starts olad: that is the user's choice.
-    std::string error;
-    auto connection = OlaConnection::connect(options.rpcPort, error, budgetMs);
+    auto connection = OlaConnection::connect(options.rpcPort, budgetMs);
     if (!connection) {
-        return fail(error);
+        return fail(connection.error());
     }
     UniqueFd wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!wakeFd) {
         return fail("cannot make an eventfd for the sender thread");
     }
-    auto sender = std::make_unique<Sender>(options, std::move(connection), std::move(wakeFd));
+    auto sender = std::make_unique<Sender>(options, std::move(*connection), std::move(wakeFd));
     bool answered = false;
-    error = sender->awaitUniverse(deadline, budgetMs, answered);
+    const std::string error = sender->awaitUniverse(deadline, budgetMs, answered);
     if (answered) {
         const std::lock_guard lock(g_unansweredMutex);
         g_unanswered.erase(options.rpcPort);

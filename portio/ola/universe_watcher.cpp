@@ -64,9 +64,10 @@ void UniverseWatcher::run(std::stop_token stop) {
         m_wake.notify_all();
     });
     while (true) {
-        std::string error;
-        auto connection = OlaConnection::connect(m_rpcPort, error);
-        if (connection) {
+        auto connected = OlaConnection::connect(m_rpcPort);
+        std::string error = connected ? "" : connected.error();
+        if (connected) {
+            const auto& connection = *connected;
             connection->client().SetDMXCallback(ola::NewCallback(this, &UniverseWatcher::onDmx));
             connection->client().RegisterUniverse(
                 m_universe, ola::client::REGISTER,
