@@ -45,12 +45,11 @@ struct Folder {
 // the count and wake the readers (two futex calls).
 void SimPortWrite(benchmark::State& state) {
     Folder folder;
-    std::string error;
-    const auto port = SimPort::open(888, folder.path, error);
+    const auto port = SimPort::open(888, folder.path).value();
     std::uint8_t byte = 0;
     for (auto _ : state) {
-        if (!port->write(byte++, error)) {
-            state.SkipWithError(error.c_str());
+        if (const auto written = port->write(byte++); !written) {
+            state.SkipWithError(written.error().c_str());
             break;
         }
     }
@@ -70,8 +69,7 @@ BENCHMARK(CoarseClockRead);
 // The periodic part: one stat of the port's path (at most every 250 ms).
 void StatOfThePortPath(benchmark::State& state) {
     Folder folder;
-    std::string error;
-    const auto port = SimPort::open(888, folder.path, error);
+    const auto port = SimPort::open(888, folder.path).value();
     struct stat info {};
     for (auto _ : state) {
         benchmark::DoNotOptimize(::stat(port->path().c_str(), &info));
@@ -82,11 +80,9 @@ BENCHMARK(StatOfThePortPath);
 // What a reader does at each look: two preads (count, then byte).
 void SimPortLook(benchmark::State& state) {
     Folder folder;
-    std::string error;
-    const auto port = SimPort::open(888, folder.path, error);
-    SimPort::State seen;
+    const auto port = SimPort::open(888, folder.path).value();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(port->look(seen, error));
+        benchmark::DoNotOptimize(port->look());
     }
 }
 BENCHMARK(SimPortLook);

@@ -50,34 +50,39 @@ LampMonitor::~LampMonitor() {
 
 void LampMonitor::startWatching() {
     m_retryTimer->stop();
-    m_stopping = false;
     m_lost = false;
-    m_watcher = std::thread([this] { watch(); });
+    m_watcher = std::jthread([this](std::stop_token stop) { watch(stop); });
 }
 
 void LampMonitor::stopWatching() {
-    m_stopping = true;
     if (m_watcher.joinable()) {
-        m_port->wakeWatchers();
+        m_watcher.request_stop();  // watch()'s stop callback wakes the thread
         m_watcher.join();
     }
 }
 
-void LampMonitor::watch() {
-    portio::SimPort::State seen;
-    std::string why;
-    bool ok = m_port->look(seen, why);
-    while (ok && !m_stopping) {
-        m_port->waitForChange(seen.count, kIdleWakeMs);
-        if (m_stopping) {
+void LampMonitor::watch(std::stop_token stop) {
+    // Runs in the stopping thread: a wake-up that crosses the thread's going
+    // to sleep is lost, and the thread sees the stop at its next idle wake.
+    const std::stop_callback wake(stop, [this] { m_port->wakeWatchers(); });
+    auto seen = m_port->look();
+    bool ok = seen.has_value();
+    std::string why = ok ? "" : seen.error();
+    while (ok && !stop.stop_requested()) {
+        m_port->waitForChange(seen->count, kIdleWakeMs);
+        if (stop.stop_requested()) {
             break;
         }
-        portio::SimPort::State now;
-        ok = m_port->look(now, why) && m_port->inPlace(why);
-        if (ok && now == seen) {
+        const auto now = m_port->look();
+        const auto placed = now ? m_port->inPlace() : Result<void>{};
+        ok = now && placed;
+        if (!ok) {
+            why = now ? placed.error() : now.error();
+        } else if (*now == *seen) {
             continue;
+        } else {
+            seen = now;
         }
-        seen = now;
         // Queued to the window thread; dropped if the window is gone by then.
         QMetaObject::invokeMethod(
             this, [this] { refresh(); }, Qt::QueuedConnection);
@@ -85,7 +90,7 @@ void LampMonitor::watch() {
         std::this_thread::sleep_for(std::chrono::milliseconds(kFramePeriodMs));
     }
     if (!ok) {
-        m_lostWhy = why;
+        m_lostWhy = portio::simLabel(m_address) + ": " + why;
         m_lost = true;  // the refresh queued above (or one now) lets the port go
         QMetaObject::invokeMethod(
             this, [this] { refresh(); }, Qt::QueuedConnection);
@@ -102,7 +107,6 @@ void LampMonitor::losePort(const std::string& why) {
 }
 
 bool LampMonitor::refresh() {
-    std::string error;
     if (m_port && m_lost) {
         losePort(m_lostWhy);
         return false;
@@ -110,27 +114,29 @@ bool LampMonitor::refresh() {
     if (!m_port) {
         // Not there (yet, or any more), or not usable: try again at every
         // look, and say why. Opening makes the file if it is missing.
-        m_port = portio::SimPort::open(m_address, m_folder, error);
-        if (!m_port) {
-            m_statusLabel->setText(
-                QStringLiteral("No port: %1").arg(QString::fromStdString(error)));
+        auto opened = portio::SimPort::open(m_address, m_folder);
+        if (!opened) {
+            m_statusLabel->setText(QStringLiteral("No port: %1")
+                                       .arg(QString::fromStdString(portio::simLabel(m_address) +
+                                                                   ": " + opened.error())));
             m_statusLabel->show();
             return false;
         }
+        m_port = std::move(*opened);
         m_statusLabel->hide();
         startWatching();
     }
-    portio::SimPort::State state;
-    if (!m_port->look(state, error)) {
-        losePort(error);
+    const auto state = m_port->look();
+    if (!state) {
+        losePort(portio::simLabel(m_address) + ": " + state.error());
         return false;
     }
-    if (m_shownOnce && state == m_lastState) {
+    if (m_shownOnce && *state == m_lastState) {
         return false;
     }
-    m_lastState = state;
+    m_lastState = *state;
     m_shownOnce = true;
-    showByte(state.byte);
+    showByte(state->byte);
     return true;
 }
 

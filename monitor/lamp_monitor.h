@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <thread>
 
@@ -61,7 +62,7 @@ private:
     void showByte(std::uint8_t byte);
     void startWatching();
     void stopWatching();
-    void watch();  // the watcher thread's loop
+    void watch(std::stop_token stop);  // the watcher thread's loop
     void losePort(const std::string& why);
 
     std::uint16_t m_address;
@@ -74,10 +75,9 @@ private:
     QLabel* m_bitsLabel = nullptr;
     QLabel* m_statusLabel = nullptr;
     QTimer* m_retryTimer = nullptr;
-    std::atomic<bool> m_stopping{false};
     std::atomic<bool> m_lost{false};  // set by the watcher: the port's file is gone
     std::string m_lostWhy;            // written by the watcher before m_lost
-    std::thread m_watcher;
+    std::jthread m_watcher;
 };
 
 }  // namespace runlight::ui

@@ -58,12 +58,23 @@ public:
     ModuleBackend(const ModuleBackend&) = delete;
     ModuleBackend& operator=(const ModuleBackend&) = delete;
 
-    bool write(std::uint8_t data, std::string& error) override {
-        return m_module.write(m_backend, data, textInto(error)) == 1;
+    Result<void> write(std::uint8_t data) override {
+        std::string error;
+        if (m_module.write(m_backend, data, textInto(error)) != 1) {
+            return fail(error);
+        }
+        return {};
     }
-    bool read(std::uint8_t& data, std::string& error) override {
-        return m_module.read(m_backend, &data, textInto(error)) == 1;
+    Result<std::uint8_t> read() override {
+        std::string error;
+        std::uint8_t data = 0;
+        if (m_module.read(m_backend, &data, textInto(error)) != 1) {
+            return fail(error);
+        }
+        return data;
     }
+    // A module's text names the port already (see portio_module.h): passed on as it is.
+    std::string label() const override { return {}; }
 
 private:
     std::shared_ptr<const BackendModule> m_owner;

@@ -9,11 +9,13 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+
+#include "unique_fd.h"
 
 namespace runlight::portio {
 
@@ -34,15 +36,17 @@ const ParportDriver& ParportDriver::system() {
 
 int claimWithin(int fd, int timeoutMs,
                 int (*ioctl)(int fd, unsigned long request, void* argument)) {
-    int answer[2];
-    if (::pipe2(answer, O_CLOEXEC) < 0) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) < 0) {
         return -1;
     }
+    UniqueFd answer(ends[0]);
+    UniqueFd answering(ends[1]);
     const pid_t child = ::fork();
     if (child < 0) {
         const int errnum = errno;
-        ::close(answer[0]);
-        ::close(answer[1]);
+        answer.reset();
+        answering.reset();
         errno = errnum;
         return -1;
     }
@@ -53,25 +57,23 @@ int claimWithin(int fd, int timeoutMs,
             result = ioctl(fd, PPCLAIM, nullptr);
         } while (result < 0 && errno == EINTR);
         const auto reason = static_cast<unsigned char>(result == 0 ? 0 : errno);
-        (void)!::write(answer[1], &reason, 1);
+        (void)!::write(answering.get(), &reason, 1);
         ::_exit(0);
     }
-    ::close(answer[1]);
-    timespec start{};
-    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    answering.reset();
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     unsigned char reason = 0;
     bool answered = false;
     for (;;) {
-        timespec now{};
-        ::clock_gettime(CLOCK_MONOTONIC, &now);
-        const long elapsedMs =
-            (now.tv_sec - start.tv_sec) * 1000L + (now.tv_nsec - start.tv_nsec) / 1000000L;
-        pollfd wait{answer[0], POLLIN, 0};
-        const int ready = ::poll(&wait, 1, static_cast<int>(std::max(0L, timeoutMs - elapsedMs)));
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd wait{answer.get(), POLLIN, 0};
+        const int ready = ::poll(&wait, 1, static_cast<int>(std::max<decltype(left)>(0, left)));
         if (ready < 0 && errno == EINTR) {
             continue;
         }
-        answered = ready > 0 && ::read(answer[0], &reason, 1) == 1;
+        answered = ready > 0 && ::read(answer.get(), &reason, 1) == 1;
         break;
     }
     if (!answered) {
@@ -82,9 +84,9 @@ int claimWithin(int fd, int timeoutMs,
     if (!answered) {
         // It may have got the claim just before it was killed: then it is
         // ours all the same.
-        answered = ::read(answer[0], &reason, 1) == 1;
+        answered = ::read(answer.get(), &reason, 1) == 1;
     }
-    ::close(answer[0]);
+    answer.reset();
     if (!answered) {
         errno = ETIMEDOUT;
         return -1;
@@ -122,32 +124,30 @@ std::string openHint(int errnum) {
 }
 }  // namespace
 
-std::unique_ptr<ParportDevice> ParportDevice::open(std::uint16_t address,
-                                                   const ParportChoice& choice,
-                                                   const std::string& procRoot, std::string& error,
-                                                   const ParportDriver& driver) {
+Result<std::unique_ptr<ParportDevice>> ParportDevice::open(std::uint16_t address,
+                                                           const ParportChoice& choice,
+                                                           const std::string& procRoot,
+                                                           const ParportDriver& driver) {
     // Non-blocking, so that a path naming some other device cannot make the
     // open wait; ppdev's data register calls do not look at it.
     const int fd = driver.open(choice.device.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         const int errnum = errno;
-        error = portLabel(address) + ": cannot open " + choice.device + ": " +
-                systemReason(errnum) + openHint(errnum);
-        return nullptr;
+        return fail("cannot open " + choice.device + ": " + systemReason(errnum) +
+                    openHint(errnum));
     }
-    const auto fail = [&](const std::string& why) {
-        error = portLabel(address) + ": " + why;
+    const auto refused = [&](const std::string& why) {
         driver.close(fd);
-        return nullptr;
+        return fail(why);
     };
     // Which port this is, by its device number: whatever path names it.
     struct stat info {};
     if (driver.fstat(fd, &info) < 0) {
-        return fail("cannot look at " + choice.device + ": " + systemReason(errno));
+        return refused("cannot look at " + choice.device + ": " + systemReason(errno));
     }
     if (!S_ISCHR(info.st_mode) || major(info.st_rdev) != kPpdevMajor) {
-        return fail(choice.device + " is not a parallel port device (ppdev, major " +
-                    std::to_string(kPpdevMajor) + "); nothing was written");
+        return refused(choice.device + " is not a parallel port device (ppdev, major " +
+                       std::to_string(kPpdevMajor) + "); nothing was written");
     }
     const int number = static_cast<int>(minor(info.st_rdev));
     // PPCLAIM waits while another driver or program holds the port, for as
@@ -162,7 +162,7 @@ std::unique_ptr<ParportDevice> ParportDevice::open(std::uint16_t address,
                          " (the lp printer driver while printing, or another program)";
     };
     if (const std::string held = heldBy(); !held.empty()) {
-        return fail(held);
+        return refused(held);
     }
     int claimed = 0;
     do {
@@ -170,14 +170,15 @@ std::unique_ptr<ParportDevice> ParportDevice::open(std::uint16_t address,
     } while (claimed < 0 && errno == EINTR);
     if (claimed < 0 && errno == ETIMEDOUT) {
         const std::string held = heldBy();
-        return fail(!held.empty() ? held
-                                  : "cannot claim " + choice.device +
-                                        ": the port is busy (held by a program the system does not "
-                                        "name; gave up after " +
-                                        std::to_string(kClaimWaitMs) + " ms)");
+        return refused(!held.empty()
+                           ? held
+                           : "cannot claim " + choice.device +
+                                 ": the port is busy (held by a program the system does not "
+                                 "name; gave up after " +
+                                 std::to_string(kClaimWaitMs) + " ms)");
     }
     if (claimed < 0) {
-        return fail("cannot claim " + choice.device + " (PPCLAIM): " + systemReason(errno));
+        return refused("cannot claim " + choice.device + " (PPCLAIM): " + systemReason(errno));
     }
     return std::make_unique<ParportDevice>(Claimed{}, address, choice.device, fd, driver);
 }
@@ -188,25 +189,24 @@ ParportDevice::~ParportDevice() {
     m_driver.close(m_fd);
 }
 
-bool ParportDevice::write(std::uint8_t data, std::string& error) {
+Result<void> ParportDevice::write(std::uint8_t data) {
     unsigned char byte = data;
     if (retryIoctl(m_driver, m_fd, PPWDATA, &byte) < 0) {
-        error = portLabel(m_address) + ": writing " + m_device +
-                " (PPWDATA) failed: " + systemReason(errno);
-        return false;
+        return fail("writing " + m_device + " (PPWDATA) failed: " + systemReason(errno));
     }
-    return true;
+    return {};
 }
 
-bool ParportDevice::read(std::uint8_t& data, std::string& error) {
+Result<std::uint8_t> ParportDevice::read() {
     unsigned char byte = 0;
     if (retryIoctl(m_driver, m_fd, PPRDATA, &byte) < 0) {
-        error = portLabel(m_address) + ": reading " + m_device +
-                " (PPRDATA) failed: " + systemReason(errno);
-        return false;
+        return fail("reading " + m_device + " (PPRDATA) failed: " + systemReason(errno));
     }
-    data = byte;
-    return true;
+    return std::uint8_t{byte};
+}
+
+std::string ParportDevice::label() const {
+    return portLabel(m_address);
 }
 
 }  // namespace runlight::portio

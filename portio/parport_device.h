@@ -52,19 +52,21 @@ class ParportDevice final : public PortBackend {
 public:
     // Opens and claims `choice.device` for `address`. The device is known by
     // what it is, not by its name (a symlink or any other path will do): a
-    // ppdev device, major 99, whose minor N is port parportN. Returns null
-    // and sets `error` if the device cannot be opened, is no ppdev device, is
-    // held by another driver or program (looked up under `procRoot`), stays
-    // held for kClaimWaitMs, or refuses the claim.
-    static std::unique_ptr<ParportDevice> open(
+    // ppdev device, major 99, whose minor N is port parportN. Fails, with the
+    // reason (the device and what to do; the port's label is the caller's to
+    // add, see portLabel), if the device cannot be opened, is no ppdev device,
+    // is held by another driver or program (looked up under `procRoot`),
+    // stays held for kClaimWaitMs, or refuses the claim.
+    static Result<std::unique_ptr<ParportDevice>> open(
         std::uint16_t address, const ParportChoice& choice, const std::string& procRoot,
-        std::string& error, const ParportDriver& driver = ParportDriver::system());
+        const ParportDriver& driver = ParportDriver::system());
     ~ParportDevice() override;
     ParportDevice(const ParportDevice&) = delete;
     ParportDevice& operator=(const ParportDevice&) = delete;
 
-    bool write(std::uint8_t data, std::string& error) override;
-    bool read(std::uint8_t& data, std::string& error) override;
+    Result<void> write(std::uint8_t data) override;
+    Result<std::uint8_t> read() override;
+    std::string label() const override;
 
 private:
     struct Claimed {  // only open() hands out a claimed descriptor

@@ -6,8 +6,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "port_backend.h"
-
 namespace runlight::portio {
 
 namespace {
@@ -102,9 +100,9 @@ std::string parportHolder(const std::string& procRoot, int number) {
     return *line;
 }
 
-std::string noParportMessage(std::uint16_t address, const std::string& procRoot) {
+std::string noParportMessage(const std::string& procRoot) {
     const auto ports = listParports(procRoot);
-    std::string text = portLabel(address) + ": no parallel port found: ";
+    std::string text = "no parallel port found: ";
     if (ports.empty()) {
         text += "the system lists none (" + parportFolder(procRoot) +
                 " is empty or missing; on a machine with a parallel port: modprobe parport_pc "

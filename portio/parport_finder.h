@@ -47,7 +47,8 @@ int parportNumber(const std::string& device);
 // when it is free or the driver does not tell.
 std::string parportHolder(const std::string& procRoot, int number);
 
-// The message for "no port at this address", with what the user can do.
-std::string noParportMessage(std::uint16_t address, const std::string& procRoot);
+// Why there is no port at this address, with what the user can do (the
+// port's label is the caller's to add).
+std::string noParportMessage(const std::string& procRoot);
 
 }  // namespace runlight::portio

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "unique_fd.h"
+
 namespace runlight::portio {
 
 std::string portLabel(std::uint16_t address) {
@@ -14,6 +16,11 @@ std::string portLabel(std::uint16_t address) {
     std::snprintf(text, sizeof text, "port %u (0x%X)", static_cast<unsigned>(address),
                   static_cast<unsigned>(address));
     return text;
+}
+
+std::string labelled(const PortBackend& backend, const std::string& reason) {
+    const std::string label = backend.label();
+    return label.empty() ? reason : label + ": " + reason;
 }
 
 std::string systemReason(int errnum) {
@@ -24,9 +31,10 @@ int aboveStandardStreams(int fd) {
     if (fd < 0 || fd > STDERR_FILENO) {
         return fd;
     }
+    UniqueFd low(fd);
     const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
     const int errnum = errno;
-    ::close(fd);
+    low.reset();
     errno = errnum;
     return moved;
 }

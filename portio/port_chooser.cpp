@@ -67,7 +67,7 @@ Choice choose(std::uint16_t address, const Environment& environment) {
         choice.kind = Choice::Kind::Parport;
         choice.parport = *found;
     } else if (backend == "parport") {
-        choice.error = noParportMessage(address, environment.procRoot);
+        choice.error = portLabel(address) + ": " + noParportMessage(environment.procRoot);
     } else {
         choice.kind = Choice::Kind::Sim;
     }

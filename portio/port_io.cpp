@@ -25,18 +25,25 @@ PortBackend* PortIo::backendFor(std::uint16_t address) {
     m_tracePaths[address] =
         choice.kind == Choice::Kind::Error ? m_settings.trace : resolved.text("trace");
     switch (choice.kind) {
-        case Choice::Kind::Parport:
-            slot = ParportDevice::open(
-                address, choice.parport, m_settings.procRoot, m_lastError,
+        case Choice::Kind::Parport: {
+            auto device = ParportDevice::open(
+                address, choice.parport, m_settings.procRoot,
                 m_settings.driver != nullptr ? *m_settings.driver : ParportDriver::system());
+            if (device) {
+                slot = std::move(*device);
+            } else {
+                m_lastError = portLabel(address) + ": " + device.error();
+            }
             break;
+        }
         case Choice::Kind::Sim: {
             const std::string folder =
                 simFolder(m_settings.runtimeDir, m_settings.tmpDir, m_lastError);
-            if (folder.empty()) {
-                m_lastError = portLabel(address) + " (simulated): " + m_lastError;
+            auto port = folder.empty() ? fail(m_lastError) : SimPort::open(address, folder);
+            if (port) {
+                slot = std::move(*port);
             } else {
-                slot = SimPort::open(address, folder, m_lastError);
+                m_lastError = simLabel(address) + ": " + port.error();
             }
             break;
         }
@@ -77,16 +84,17 @@ void PortIo::traceOut(std::uint16_t address, std::uint8_t data) {
     if (tracePath.empty() || m_traceOpenFailed) {
         return;
     }
-    std::string error;
     if (!m_trace) {
-        m_trace = Trace::open(tracePath, error);
-        if (!m_trace) {
+        auto opened = Trace::open(tracePath);
+        if (!opened) {
             m_traceOpenFailed = true;
             std::fprintf(stderr, "portio: %s; the port is written all the same, without a trace\n",
-                         error.c_str());
+                         opened.error().c_str());
             return;
         }
+        m_trace = std::move(*opened);
     }
+    std::string error;
     const Trace::Outcome outcome = m_trace->record(address, data, error);
     // The first line dropped is told, not every one (the count comes when the
     // trace closes); that the trace has closed is told when it happens.
@@ -102,9 +110,11 @@ void PortIo::out(std::int16_t port, std::uint8_t data) {
     m_lastError.clear();
     PortBackend* backend = backendFor(address);
     if (backend != nullptr) {
-        if (backend->write(data, m_lastError)) {
-            m_lastError.clear();  // landed: whatever was mended on the way is no failure
+        const auto written = backend->write(data);
+        if (written) {
+            m_lastError.clear();  // landed: whatever was said on the way there is no failure
         } else {
+            m_lastError = labelled(*backend, written.error());
             m_ports.erase(address);  // released and closed; the next call starts afresh
         }
     }
@@ -114,13 +124,17 @@ void PortIo::out(std::int16_t port, std::uint8_t data) {
 std::uint8_t PortIo::in(std::int16_t port) {
     const auto address = static_cast<std::uint16_t>(port);
     m_lastError.clear();
-    std::uint8_t data = 0;
     PortBackend* backend = backendFor(address);
-    if (backend != nullptr && !backend->read(data, m_lastError)) {
-        data = 0;
-        m_ports.erase(address);  // as after a failed write
+    if (backend == nullptr) {
+        return 0;
     }
-    return data;
+    const auto read = backend->read();
+    if (!read) {
+        m_lastError = labelled(*backend, read.error());
+        m_ports.erase(address);  // as after a failed write
+        return 0;
+    }
+    return *read;
 }
 
 }  // namespace runlight::portio

@@ -75,11 +75,12 @@ PortStatus portStatus(std::uint16_t address, const Environment& environment) {
             text += "uses: the real parallel port " + choice.parport.device + " (" +
                     ruleText(choice.parport, address) + ")\n";
             const auto device = ParportDevice::open(
-                address, choice.parport, environment.procRoot, error,
+                address, choice.parport, environment.procRoot,
                 environment.driver != nullptr ? *environment.driver : ParportDriver::system());
-            status.reachable = device != nullptr;
-            text += status.reachable ? "reachable: yes, opened and claimed it (and let go)\n"
-                                     : "not reachable: " + error + "\n";
+            status.reachable = device.has_value();
+            text += status.reachable
+                        ? "reachable: yes, opened and claimed it (and let go)\n"
+                        : "not reachable: " + portLabel(address) + ": " + device.error() + "\n";
             break;
         }
         case Choice::Kind::Sim: {
@@ -89,10 +90,13 @@ PortStatus portStatus(std::uint16_t address, const Environment& environment) {
             // allocated), so that a full filesystem or a link in its place
             // shows here as it would at the first write.
             const std::string folder = simFolder(environment.runtimeDir, environment.tmpDir, error);
-            const auto port = folder.empty() ? nullptr : SimPort::open(address, folder, error);
-            status.reachable = port != nullptr;
+            const auto port = folder.empty() ? fail(error) : SimPort::open(address, folder);
+            status.reachable = port.has_value();
+            if (!folder.empty() && !port) {
+                error = simLabel(address) + ": " + port.error();
+            }
             text += status.reachable
-                        ? "reachable: yes, " + port->path() + " (portio-monitor shows it)\n"
+                        ? "reachable: yes, " + (*port)->path() + " (portio-monitor shows it)\n"
                         : "not reachable: " + error + "\n";
             break;
         }

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "port_backend.h"
+#include "result.h"
+#include "sim_file.h"
 
 namespace runlight::portio {
 
@@ -31,7 +34,7 @@ namespace runlight::portio {
 //   it is grown back at the next look at the path);
 // - a file or folder removed or replaced is noticed by a writer within
 //   kCheckPeriodMs (one stat of the path, at most that often; between checks
-//   a write costs one read of the coarse monotonic clock more), and the port
+//   a write costs one read of the monotonic clock more), and the port
 //   is made afresh, where the readers look for it too;
 // - a reader holds no count of itself in the file that a killed reader could
 //   leave behind: the writer wakes whoever sleeps in the same call that adds
@@ -40,19 +43,20 @@ namespace runlight::portio {
 // is atomic in the kernel.
 class SimPort final : public PortBackend {
 public:
-    static constexpr std::size_t kFileSize = 16;
+    static constexpr std::size_t kFileSize = kSimFileSize;
     static constexpr int kCheckPeriodMs = 250;
 
     // Opens the file of `address` in `folder`, creating it (zero: lamps dark)
-    // if need be. Returns null and sets `error` on failure.
-    static std::unique_ptr<SimPort> open(std::uint16_t address, const std::string& folder,
-                                         std::string& error);
+    // if need be. Reasons here and below leave the port out: the caller names
+    // it (simLabel()) where the text leaves it.
+    static Result<std::unique_ptr<SimPort>> open(std::uint16_t address, const std::string& folder);
     ~SimPort() override;
     SimPort(const SimPort&) = delete;
     SimPort& operator=(const SimPort&) = delete;
 
-    bool write(std::uint8_t data, std::string& error) override;
-    bool read(std::uint8_t& data, std::string& error) override;
+    Result<void> write(std::uint8_t data) override;
+    Result<std::uint8_t> read() override;
+    std::string label() const override;  // "port 888 (0x378) (simulated)"
 
     struct State {
         std::uint32_t count = 0;  // changes at every write, even of the same byte
@@ -60,9 +64,9 @@ public:
         bool operator==(const State&) const = default;
     };
     // The state as it is now: the count first, then the byte, so that the
-    // byte is never older than the count. Returns false and sets `error` if
-    // the file cannot be read whole (cut short).
-    bool look(State& state, std::string& error) const;
+    // byte is never older than the count. Fails if the file cannot be read
+    // whole (cut short).
+    Result<State> look() const;
 
     // Blocks until the count differs from `seenCount`, `timeoutMs` (>= 0)
     // have passed, a wakeWatchers() or a signal; at once if the file has been
@@ -72,11 +76,11 @@ public:
     // writing. For stopping a watcher.
     void wakeWatchers() const;
 
-    // Whether the path still names the file this port has open: false, with
-    // `error` saying what happened, once the file or its folder has been
-    // removed or replaced. Looks at most once per kCheckPeriodMs (the answer
-    // in between is the last one) unless `now` is set. One thread at a time.
-    bool inPlace(std::string& error, bool now = false);
+    // Whether the path still names the file this port has open: fails,
+    // saying what happened, once the file or its folder has been removed or
+    // replaced. Looks at most once per kCheckPeriodMs (the answer in between
+    // is the last one) unless `now` is set. One thread at a time.
+    Result<void> inPlace(bool now = false);
 
     const std::string& path() const { return m_path; }
 
@@ -86,35 +90,28 @@ private:
     };
 
 public:
-    SimPort(Opened, std::uint16_t address, std::string folder, std::string path, int fd,
-            void* mapping);
+    SimPort(Opened, std::uint16_t address, std::string folder, SimFile file);
 
 private:
+    using Clock = std::chrono::steady_clock;
+
+    Result<void> reopen();
     std::uint32_t* countWord() const;
     std::uint32_t* byteWord() const;
     int apply(std::uint8_t data) const;  // 0 or the errno of the failed operation
-    bool reopen(std::string& error);
 
     std::uint16_t m_address;
     std::string m_folder;
     std::string m_path;
-    int m_fd;
-    void* m_mapping;
-    std::uint64_t m_device = 0;  // st_dev and st_ino of the open file
-    std::uint64_t m_inode = 0;
-    std::int64_t m_nextCheckMs = 0;  // coarse monotonic ms of the next look at the path
+    SimFile m_file;
+    Clock::time_point m_nextCheck;  // of the next look at the path
     bool m_inPlace = true;
     bool m_cut = false;  // the last look found the file shorter than kFileSize
 };
 
-// The folder that holds the simulated ports: <runtimeDir>/portio when
-// `runtimeDir` (XDG_RUNTIME_DIR) is an absolute path, else
-// <tmpDir, else P_tmpdir>/portio-<uid>. Created (mode 0700) if missing, and refused
-// unless it is a real folder of this user that nobody else may enter.
-// Returns "" and sets `error` on failure.
-std::string simFolder(const std::string& runtimeDir, const std::string& tmpDir, std::string& error);
+// "port 888 (0x378) (simulated)": how messages name a simulated port.
+std::string simLabel(std::uint16_t address);
 
-// <folder>/port-<address>, address in decimal (port-888).
-std::string simFilePath(const std::string& folder, std::uint16_t address);
+// simFolder() and simFilePath(): see sim_file.h.
 
 }  // namespace runlight::portio

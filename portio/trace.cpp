@@ -5,10 +5,10 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <utility>
@@ -25,38 +25,34 @@ std::string traceLine(std::uint64_t monotonicNs, std::uint16_t address, std::uin
 }
 
 std::uint64_t monotonicNow() {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * 1000000000U +
-           static_cast<std::uint64_t>(now.tv_nsec);
+    const auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(sinceStart).count());
 }
 
-std::unique_ptr<Trace> Trace::open(const std::string& path, std::string& error) {
+Result<std::unique_ptr<Trace>> Trace::open(const std::string& path) {
     // Non-blocking: a FIFO without a reader fails at once (ENXIO) instead of
     // waiting for one, and a full pipe refuses a line instead of waiting.
-    const int fd = aboveStandardStreams(::open(
-        path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644));
-    if (fd < 0) {
+    UniqueFd fd(aboveStandardStreams(::open(
+        path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644)));
+    if (!fd) {
         const int errnum = errno;
-        error = "the trace " + path + " (PORTIO_TRACE) cannot be opened: " + systemReason(errnum) +
-                (errnum == ENXIO ? " (a FIFO that nobody reads)" : "");
-        return nullptr;
+        return fail("the trace " + path + " (PORTIO_TRACE) cannot be opened: " +
+                    systemReason(errnum) + (errnum == ENXIO ? " (a FIFO that nobody reads)" : ""));
     }
     // Whether a write may raise SIGPIPE or SIGXFSZ: to a FIFO, to a regular
     // file under a size limit, to anything else the library cannot tell.
     // Only those writes pay for holding the signals back (three calls more).
     struct stat info {};
     rlimit size{};
-    const bool unlimitedFile = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+    const bool unlimitedFile = ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) &&
                                ::getrlimit(RLIMIT_FSIZE, &size) == 0 &&
                                size.rlim_cur == RLIM_INFINITY;
-    return std::make_unique<Trace>(Opened{}, path, fd, !unlimitedFile);
+    return std::make_unique<Trace>(Opened{}, path, std::move(fd), !unlimitedFile);
 }
 
 Trace::~Trace() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-    }
+    m_fd.reset();
     if (m_dropped > 0) {
         std::fprintf(stderr, "portio: %" PRIu64 " line%s of the trace %s (PORTIO_TRACE) dropped\n",
                      m_dropped, m_dropped == 1 ? "" : "s", m_path.c_str());
@@ -79,7 +75,7 @@ long Trace::writeKeepingSignals(const std::string& line, int& errnum) const {
     ::sigpending(&pendingBefore);
     ssize_t written = 0;
     do {
-        written = ::write(m_fd, line.data(), line.size());
+        written = ::write(m_fd.get(), line.data(), line.size());
     } while (written < 0 && errno == EINTR);
     errnum = errno;
     if (written < 0 && (errnum == EPIPE || errnum == EFBIG)) {
@@ -105,7 +101,7 @@ Trace::Outcome Trace::record(std::uint16_t address, std::uint8_t data, std::stri
 }
 
 Trace::Outcome Trace::writeLine(const std::string& line, std::string& error) {
-    if (m_fd < 0) {
+    if (!m_fd) {
         ++m_dropped;
         return Outcome::Dropped;
     }
@@ -115,7 +111,7 @@ Trace::Outcome Trace::writeLine(const std::string& line, std::string& error) {
         written = writeKeepingSignals(line, errnum);
     } else {
         do {
-            written = ::write(m_fd, line.data(), line.size());
+            written = ::write(m_fd.get(), line.data(), line.size());
         } while (written < 0 && errno == EINTR);
         errnum = errno;
     }
@@ -128,19 +124,18 @@ Trace::Outcome Trace::writeLine(const std::string& line, std::string& error) {
         // In a regular file the part is cut off again, provided nothing was
         // appended after it meanwhile; a pipe never takes part of a line this
         // short (PIPE_BUF), and what a device took cannot be taken back.
-        const off_t end = ::lseek(m_fd, 0, SEEK_CUR);
+        const off_t end = ::lseek(m_fd.get(), 0, SEEK_CUR);
         struct stat info {};
-        if (end >= written && ::fstat(m_fd, &info) == 0 && S_ISREG(info.st_mode) &&
+        if (end >= written && ::fstat(m_fd.get(), &info) == 0 && S_ISREG(info.st_mode) &&
             info.st_size == end) {
-            (void)!::ftruncate(m_fd, end - written);
+            (void)!::ftruncate(m_fd.get(), end - written);
         }
         errnum = ENOSPC;
     }
     error = "writing the trace " + m_path + " (PORTIO_TRACE) failed: " + systemReason(errnum);
     if (errnum == EPIPE) {
         // The reader has gone: nobody will read what comes after.
-        ::close(m_fd);
-        m_fd = -1;
+        m_fd.reset();
         error += " (its reader has gone; the trace is closed)";
         return Outcome::Closed;
     }

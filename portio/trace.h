@@ -5,13 +5,15 @@
 #include <string>
 #include <utility>
 
+#include "result.h"
+#include "unique_fd.h"
+
 namespace runlight::portio {
 
 // The trace (PORTIO_TRACE): one line "T PORT BYTE" per PortOut, T the
-// CLOCK_MONOTONIC time in ns, PORT the address (0..65535) and BYTE (0..255)
-// in decimal: "1234567890 888 165". Whatever the path names (a regular file,
-// a FIFO, a device) the trace never blocks its writer and never lets SIGPIPE
-// end it:
+// monotonic time in ns (std::chrono::steady_clock: CLOCK_MONOTONIC on Linux), PORT the address
+// (0..65535) and BYTE (0..255) in decimal: "1234567890 888 165". Whatever the path names (a regular
+// file, a FIFO, a device) the trace never blocks its writer and never lets SIGPIPE end it:
 // - the file is opened non-blocking, so a FIFO with no reader is refused at
 //   once (ENXIO) instead of waiting for one;
 // - each line goes out in one write() with O_APPEND, so lines of several
@@ -30,8 +32,8 @@ namespace runlight::portio {
 // None of it touches the port: the byte is written all the same.
 class Trace {
 public:
-    // Opens `path` for appending, creating it. Returns null and sets `error`.
-    static std::unique_ptr<Trace> open(const std::string& path, std::string& error);
+    // Opens `path` for appending, creating it; on failure, why (naming the path).
+    static Result<std::unique_ptr<Trace>> open(const std::string& path);
     ~Trace();
     Trace(const Trace&) = delete;
     Trace& operator=(const Trace&) = delete;
@@ -57,14 +59,14 @@ private:
     };
 
 public:
-    Trace(Opened, std::string path, int fd, bool guardSignals)
-        : m_path(std::move(path)), m_fd(fd), m_guardSignals(guardSignals) {}
+    Trace(Opened, std::string path, UniqueFd fd, bool guardSignals)
+        : m_path(std::move(path)), m_fd(std::move(fd)), m_guardSignals(guardSignals) {}
 
 private:
     long writeKeepingSignals(const std::string& line, int& errnum) const;
 
     std::string m_path;
-    int m_fd;
+    UniqueFd m_fd;        // none once the trace is closed (its reader has gone)
     bool m_guardSignals;  // a write may raise SIGPIPE or SIGXFSZ (see open())
     std::uint64_t m_dropped = 0;
 };
@@ -72,7 +74,7 @@ private:
 // "1234567890 888 165\n"
 std::string traceLine(std::uint64_t monotonicNs, std::uint16_t address, std::uint8_t data);
 
-// CLOCK_MONOTONIC now, in ns.
+// The monotonic clock (steady_clock, CLOCK_MONOTONIC) now, in ns.
 std::uint64_t monotonicNow();
 
 }  // namespace runlight::portio

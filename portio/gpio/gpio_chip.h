@@ -12,6 +12,16 @@ namespace runlight::portio {
 // replaced 1.6's. The build picks one from the installed libgpiod.
 // Failures return false or null with errno set, as libgpiod does.
 
+// A libgpiod object owned through the library's own function for freeing
+// it (gpiod_chip_close, gpiod_line_request_release, ...): one owner, freed
+// when the owner goes, as libgpiod's C++ bindings hold theirs.
+template <typename T, void (*Free)(T*)>
+struct GpiodFreer {
+    void operator()(T* object) const { Free(object); }
+};
+template <typename T, void (*Free)(T*)>
+using GpiodOwned = std::unique_ptr<T, GpiodFreer<T, Free>>;
+
 // One line as the kernel reports it now.
 struct GpioLineState {
     std::string name;      // "GPIO17"; "" for an unnamed line

@@ -10,9 +10,7 @@
 namespace runlight::portio {
 namespace {
 
-struct ChipCloser {
-    void operator()(gpiod_chip* chip) const { gpiod_chip_close(chip); }
-};
+using ChipHandle = GpiodOwned<gpiod_chip, gpiod_chip_close>;
 
 // A bulk of `lines`; 1.6 has no other way to name several lines at once.
 gpiod_line_bulk bulkOf(const std::vector<gpiod_line*>& lines) {
@@ -98,7 +96,7 @@ public:
     }
 
 private:
-    std::unique_ptr<gpiod_chip, ChipCloser> m_chip;
+    ChipHandle m_chip;
 };
 
 }  // namespace

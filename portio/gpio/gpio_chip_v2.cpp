@@ -13,11 +13,7 @@ namespace runlight::portio {
 namespace {
 
 template <typename T, void (*Free)(T*)>
-struct Freer {
-    void operator()(T* object) const { Free(object); }
-};
-template <typename T, void (*Free)(T*)>
-using Owned = std::unique_ptr<T, Freer<T, Free>>;
+using Owned = GpiodOwned<T, Free>;
 
 using ChipHandle = Owned<gpiod_chip, gpiod_chip_close>;
 using ChipInfo = Owned<gpiod_chip_info, gpiod_chip_info_free>;

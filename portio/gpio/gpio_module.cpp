@@ -67,30 +67,30 @@ PortioBackend* openPort(std::uint16_t address, const PortioSettings* settings, P
         say(error, config.error());
         return nullptr;
     }
-    std::string why;
-    auto port = GpioPort::open(address, *config, why);
+    auto port = GpioPort::open(address, *config);
     if (!port) {
-        say(error, why);
+        say(error, gpioLabel(address) + ": " + port.error());  // a module's text names the port
         return nullptr;
     }
-    return std::make_unique<PortioBackend>(PortioBackend{std::move(port)}).release();
+    return std::make_unique<PortioBackend>(PortioBackend{std::move(*port)}).release();
 }
 
 int writePort(PortioBackend* backend, std::uint8_t data, PortioText error) {
-    std::string why;
-    if (!backend->port->write(data, why)) {
-        say(error, why);
+    const auto written = backend->port->write(data);
+    if (!written) {
+        say(error, labelled(*backend->port, written.error()));  // a module's text names the port
         return 0;
     }
     return 1;
 }
 
 int readPort(PortioBackend* backend, std::uint8_t* data, PortioText error) {
-    std::string why;
-    if (!backend->port->read(*data, why)) {
-        say(error, why);
+    const auto read = backend->port->read();
+    if (!read) {
+        say(error, labelled(*backend->port, read.error()));
         return 0;
     }
+    *data = *read;
     return 1;
 }
 

@@ -220,21 +220,22 @@ bool findLines(const GpioConfig& config, FoundLines& found, std::string& error) 
 
 }  // namespace
 
-std::unique_ptr<GpioPort> GpioPort::open(std::uint16_t address, const GpioConfig& config,
-                                         std::string& error) {
-    const std::string port = portLabel(address) + " (GPIO): ";
+std::string gpioLabel(std::uint16_t address) {
+    return portLabel(address) + " (GPIO)";
+}
+
+Result<std::unique_ptr<GpioPort>> GpioPort::open(std::uint16_t address, const GpioConfig& config) {
     FoundLines found;
+    std::string error;
     if (!findLines(config, found, error)) {
-        error = port + error + "; nothing was written";
-        return nullptr;
+        return fail(error + "; nothing was written");
     }
     const std::string chipText = describeGpioChip(found.info);
     const std::string linesText = joinedTexts(config.lines);
     // The kernel refuses a line someone holds (EBUSY) without naming them; ask first.
     if (const std::string held = heldLines(*found.chip, found.offsets); !held.empty()) {
-        error = port + chipText + ": " + held +
-                "; stop the program that holds it, or choose other lines; nothing was written";
-        return nullptr;
+        return fail(chipText + ": " + held +
+                    "; stop the program that holds it, or choose other lines; nothing was written");
     }
     const std::string consumer = "qtx port " + std::to_string(address);
     // All eight in one request, off at first, each active-low if so set.
@@ -245,10 +246,8 @@ std::unique_ptr<GpioPort> GpioPort::open(std::uint16_t address, const GpioConfig
         const int errnum = errno;
         // Taken in the instant since the look above: name who took it.
         const std::string held = errnum == EBUSY ? heldLines(*found.chip, found.offsets) : "";
-        error = port + chipText + ": cannot take lines " + linesText +
-                " as outputs: " + (held.empty() ? systemReason(errnum) : held) +
-                "; nothing was written";
-        return nullptr;
+        return fail(chipText + ": cannot take lines " + linesText + " as outputs: " +
+                    (held.empty() ? systemReason(errnum) : held) + "; nothing was written");
     }
     return std::make_unique<GpioPort>(Requested{}, address, std::move(found.chip), chipText,
                                       std::move(lines), linesText);
@@ -267,40 +266,41 @@ GpioPort::~GpioPort() {
     m_lines.reset();  // the lines go back before the chip closes
 }
 
-bool GpioPort::write(std::uint8_t data, std::string& error) {
+Result<void> GpioPort::write(std::uint8_t data) {
     std::vector<int> values(kGpioLineCount);
     for (std::size_t i = 0; i < kGpioLineCount; ++i) {
         values[i] = (data >> (7 - i)) & 1;  // lamp 1 = bit 7
     }
     // One call for all eight: the kernel sets them together, never half a byte.
     if (!m_lines->set(values)) {
-        error = portLabel(m_address) + " (GPIO): " + m_chipText + ": setting lines " + m_linesText +
-                " failed: " + systemReason(errno);
-        return false;
+        return fail(m_chipText + ": setting lines " + m_linesText +
+                    " failed: " + systemReason(errno));
     }
-    return true;
+    return {};
 }
 
-bool GpioPort::read(std::uint8_t& data, std::string& error) {
+Result<std::uint8_t> GpioPort::read() {
     std::vector<int> values;
     if (!m_lines->get(values) || values.size() != kGpioLineCount) {
-        error = portLabel(m_address) + " (GPIO): " + m_chipText + ": reading lines " + m_linesText +
-                " failed: " + systemReason(errno);
-        return false;
+        return fail(m_chipText + ": reading lines " + m_linesText +
+                    " failed: " + systemReason(errno));
     }
     unsigned byte = 0;
     for (std::size_t i = 0; i < kGpioLineCount; ++i) {
         byte |= (values[i] != 0 ? 1u : 0u) << (7 - i);
     }
-    data = static_cast<std::uint8_t>(byte);
-    return true;
+    return static_cast<std::uint8_t>(byte);
+}
+
+std::string GpioPort::label() const {
+    return gpioLabel(m_address);
 }
 
 bool describeGpioPort(std::uint16_t address, const GpioConfig& config, std::string& text) {
     FoundLines found;
     std::string error;
     if (!findLines(config, found, error)) {
-        text = portLabel(address) + " (GPIO): " + error;
+        text = gpioLabel(address) + ": " + error;
         return false;
     }
     text = "chip " + describeGpioChip(found.info) + ", lines " + joinedTexts(config.lines) +

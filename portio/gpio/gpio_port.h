@@ -20,18 +20,19 @@ namespace runlight::portio {
 // for or taken over.
 class GpioPort final : public PortBackend {
 public:
-    // Returns null and sets `error` (naming the port, the chip, the lines,
-    // the reason and the fix) when the chip or a line cannot be had.
-    static std::unique_ptr<GpioPort> open(std::uint16_t address, const GpioConfig& config,
-                                          std::string& error);
+    // Fails (naming the chip, the lines, the reason and the fix; the port is
+    // the caller's to name, see gpioLabel()) when the chip or a line cannot
+    // be had.
+    static Result<std::unique_ptr<GpioPort>> open(std::uint16_t address, const GpioConfig& config);
     ~GpioPort() override;
     GpioPort(const GpioPort&) = delete;
     GpioPort& operator=(const GpioPort&) = delete;
 
-    bool write(std::uint8_t data, std::string& error) override;
+    Result<void> write(std::uint8_t data) override;
     // The eight lines' levels as the kernel reports them, as a byte (active-low
     // already undone, so it reads back what was written).
-    bool read(std::uint8_t& data, std::string& error) override;
+    Result<std::uint8_t> read() override;
+    std::string label() const override;  // "port 888 (0x378) (GPIO)"
 
 private:
     struct Requested {  // only open() hands out requested lines
@@ -49,6 +50,9 @@ private:
     std::unique_ptr<GpioLineRequest> m_lines;  // lamp order; released before m_chip closes
     std::string m_linesText;                   // "17 27 22 5 6 13 19 26"
 };
+
+// "port 888 (0x378) (GPIO)": how messages name a GPIO port.
+std::string gpioLabel(std::uint16_t address);
 
 // What `portio-out --status` says of a GPIO port, without requesting a line:
 // the chip and its label, then one line per lamp with the line's offset, its

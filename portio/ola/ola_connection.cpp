@@ -27,12 +27,12 @@ std::string startOladHint() {
     return "start it with \"olad -f\" or \"sudo systemctl start olad\"";
 }
 
-int connectLoopback(std::uint16_t rpcPort, std::string& reason, int timeoutMs) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
-        reason = std::strerror(errno);
-        return -1;
+Result<UniqueFd> connectLoopback(std::uint16_t rpcPort, int timeoutMs) {
+    UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!socket) {
+        return fail(std::strerror(errno));
     }
+    const int fd = socket.get();
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(rpcPort);
@@ -55,39 +55,34 @@ int connectLoopback(std::uint16_t rpcPort, std::string& reason, int timeoutMs) {
         }
     }
     if (error != 0) {
-        reason = error == ETIMEDOUT ? "no answer within " + std::to_string(timeoutMs) +
-                                          " ms (olad is stopped or swamped)"
-                                    : std::strerror(error);
-        ::close(fd);
-        return -1;
+        return fail(error == ETIMEDOUT ? "no answer within " + std::to_string(timeoutMs) +
+                                             " ms (olad is stopped or swamped)"
+                                       : std::strerror(error));
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);  // OLA's client expects blocking
-    return fd;
+    return socket;
 }
 
-std::unique_ptr<OlaConnection> OlaConnection::connect(std::uint16_t rpcPort, std::string& error,
-                                                      int timeoutMs) {
-    std::string reason;
-    const int fd = connectLoopback(rpcPort, reason, timeoutMs);
-    if (fd < 0) {
-        error = "cannot connect to olad on " + oladdress(rpcPort) + ": " + reason + "; " +
-                startOladHint();
-        return nullptr;
+Result<std::unique_ptr<OlaConnection>> OlaConnection::connect(std::uint16_t rpcPort,
+                                                              int timeoutMs) {
+    auto socket = connectLoopback(rpcPort, timeoutMs);
+    if (!socket) {
+        return fail("cannot connect to olad on " + oladdress(rpcPort) + ": " + socket.error() +
+                    "; " + startOladHint());
     }
-    auto connection = std::make_unique<OlaConnection>(Connected{}, fd);
+    auto connection = std::make_unique<OlaConnection>(Connected{}, std::move(*socket));
     if (!connection->m_client->Setup()) {
-        error = "olad on " + oladdress(rpcPort) + " accepted the connection but the client " +
-                "could not be set up";
-        return nullptr;
+        return fail("olad on " + oladdress(rpcPort) + " accepted the connection but the client " +
+                    "could not be set up");
     }
     connection->m_closeHandler = ola::NewSingleCallback(connection.get(), &OlaConnection::onClosed);
     connection->m_client->SetCloseHandler(connection->m_closeHandler);
     return connection;
 }
 
-OlaConnection::OlaConnection(Connected, int socket)
+OlaConnection::OlaConnection(Connected, UniqueFd socket)
     : m_selectServer(std::make_unique<ola::io::SelectServer>()),
-      m_socket(std::make_unique<ola::network::TCPSocket>(socket)),
+      m_socket(std::make_unique<ola::network::TCPSocket>(socket.release())),  // its owner now
       m_client(std::make_unique<ola::client::OlaClient>(m_socket.get())) {
     m_socket->SetNoDelay();
     m_selectServer->AddReadDescriptor(m_socket.get());

@@ -14,6 +14,9 @@
 #include <memory>
 #include <string>
 
+#include "result.h"
+#include "unique_fd.h"
+
 namespace ola {
 class DmxBuffer;
 template <typename ReturnType>
@@ -43,16 +46,16 @@ std::string startOladHint();
 constexpr int kConnectMs = 1000;
 
 // connect() to 127.0.0.1:`rpcPort` within `timeoutMs`: an open (blocking)
-// socket descriptor, or -1 with the reason ("Connection refused") in `reason`.
-int connectLoopback(std::uint16_t rpcPort, std::string& reason, int timeoutMs = kConnectMs);
+// socket, or the reason ("Connection refused").
+Result<UniqueFd> connectLoopback(std::uint16_t rpcPort, int timeoutMs = kConnectMs);
 
 class OlaConnection {
 public:
-    // Connects (within `timeoutMs`) and sets up the client. Null with
-    // `error`: "cannot connect to olad on 127.0.0.1:9010: Connection refused;
-    // start it with ...".
-    static std::unique_ptr<OlaConnection> connect(std::uint16_t rpcPort, std::string& error,
-                                                  int timeoutMs = kConnectMs);
+    // Connects (within `timeoutMs`) and sets up the client. On failure, why:
+    // "cannot connect to olad on 127.0.0.1:9010: Connection refused; start
+    // it with ...".
+    static Result<std::unique_ptr<OlaConnection>> connect(std::uint16_t rpcPort,
+                                                          int timeoutMs = kConnectMs);
     ~OlaConnection();
     OlaConnection(const OlaConnection&) = delete;
     OlaConnection& operator=(const OlaConnection&) = delete;
@@ -69,7 +72,7 @@ public:
     struct Connected {  // only connect() makes one
         explicit Connected() = default;
     };
-    OlaConnection(Connected, int socket);
+    OlaConnection(Connected, UniqueFd socket);
 
 private:
     void onClosed();

@@ -82,30 +82,31 @@ PortioBackend* openPort(std::uint16_t address, const PortioSettings* settings, P
         give(error, options.error());
         return nullptr;
     }
-    std::string text;
-    auto port = OlaPort::open(*options, text);
+    auto port = OlaPort::open(*options);
     if (!port) {
-        give(error, text);
+        give(error,
+             olaPortLabel(*options) + ": " + port.error());  // a module's text names the port
         return nullptr;
     }
-    return new PortioBackend{std::move(port)};
+    return new PortioBackend{std::move(*port)};
 }
 
 int writePort(PortioBackend* backend, std::uint8_t data, PortioText error) {
-    std::string text;
-    if (!backend->port->write(data, text)) {
-        give(error, text);
+    const auto written = backend->port->write(data);
+    if (!written) {
+        give(error, backend->port->label() + ": " + written.error());
         return 0;
     }
     return 1;
 }
 
 int readPort(PortioBackend* backend, std::uint8_t* data, PortioText error) {
-    std::string text;
-    if (!backend->port->read(*data, text)) {
-        give(error, text);
+    const auto read = backend->port->read();
+    if (!read) {
+        give(error, backend->port->label() + ": " + read.error());
         return 0;
     }
+    *data = *read;
     return 1;
 }
 
@@ -136,14 +137,14 @@ int probePort(std::uint16_t address, const PortioSettings* settings, PortioText 
         return 0;
     }
     const OlaPortOptions& options = *read;
-    std::string text;
     const std::string label = olaPortLabel(options);
     const std::string where = runlight::portio::ola_backend::oladdress(options.rpcPort);
-    auto connection = OlaConnection::connect(options.rpcPort, text);
-    if (!connection) {
-        give(report, label + ": " + text);
+    auto connected = OlaConnection::connect(options.rpcPort);
+    if (!connected) {
+        give(report, label + ": " + connected.error());
         return 0;
     }
+    const auto& connection = *connected;
     UniverseAnswer answer;
     connection->client().FetchUniverseInfo(options.universe,
                                            ola::NewSingleCallback(&answer, &UniverseAnswer::take));

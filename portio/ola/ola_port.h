@@ -25,6 +25,8 @@
 #include <memory>
 #include <string>
 
+#include "result.h"
+
 namespace ola {
 class DmxBuffer;
 }  // namespace ola
@@ -78,30 +80,34 @@ public:
     static constexpr int kRetryOpenMs = 100;
 
     // Connects to olad and learns whether the universe has an output port,
-    // within kOpenMs (see kRetryEveryMs). Null with `error` naming the port,
-    // the universe, olad's address, the reason and the fix. Never starts olad.
-    static std::unique_ptr<OlaPort> open(const OlaPortOptions& options, std::string& error);
+    // within kOpenMs (see kRetryEveryMs). On failure, the reason naming
+    // olad's address and the fix; the port and universe are the caller's to
+    // name (olaPortLabel), here and below. Never starts olad.
+    static Result<std::unique_ptr<OlaPort>> open(const OlaPortOptions& options);
     ~OlaPort();
     OlaPort(const OlaPort&) = delete;
     OlaPort& operator=(const OlaPort&) = delete;
 
     // Hands the byte to the sender (its eight channels in the frame the port
-    // keeps) without waiting for olad. False with `error` when olad closed
-    // the connection, has taken nothing for kStallMs, or the universe has no
+    // keeps) without waiting for olad. Fails when olad closed the
+    // connection, has taken nothing for kStallMs, or the universe has no
     // output port: the byte was not sent, and this OlaPort is done; a new
     // one connects afresh.
-    bool write(std::uint8_t data, std::string& error);
+    Result<void> write(std::uint8_t data);
     // The port's eight channels as olad holds them now (every source merged),
     // as a byte: a bit is set where its channel is above 0. Asks olad and
     // waits for the answer (at most kFlushMs): for PortIn, never on a step's
-    // path. False with `error` when olad does not answer.
-    bool read(std::uint8_t& data, std::string& error);
+    // path. Fails when olad does not answer.
+    Result<std::uint8_t> read();
+    // olaPortLabel() of the options it was opened with.
+    const std::string& label() const { return m_label; }
 
     class Sender;
-    explicit OlaPort(std::unique_ptr<Sender> sender);
+    OlaPort(std::unique_ptr<Sender> sender, std::string label);
 
 private:
     std::unique_ptr<Sender> m_sender;
+    std::string m_label;
 };
 
 }  // namespace runlight::portio::ola_backend

@@ -20,18 +20,11 @@ UniverseWatcher::UniverseWatcher(std::uint16_t rpcPort, unsigned universe, unsig
       m_firstChannel(firstChannel),
       m_changed(std::move(changed)),
       m_frame(std::move(frame)) {
-    m_thread = std::thread([this] { run(); });
+    m_thread = std::jthread([this](std::stop_token stop) { run(stop); });
 }
 
 UniverseWatcher::~UniverseWatcher() {
-    {
-        const std::lock_guard lock(m_mutex);
-        m_stopping = true;
-        if (m_running != nullptr) {
-            m_running->Terminate();  // may be called from any thread
-        }
-    }
-    m_wake.notify_all();
+    m_thread.request_stop();  // run()'s stop callback wakes the thread
     m_thread.join();
 }
 
@@ -58,11 +51,23 @@ void UniverseWatcher::update(const std::function<void(Snapshot&)>& change) {
     }
 }
 
-void UniverseWatcher::run() {
+void UniverseWatcher::run(std::stop_token stop) {
+    // Runs in the stopping thread (or here, if that came first).
+    const std::stop_callback stopped(stop, [this] {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stopping = true;
+            if (m_running != nullptr) {
+                m_running->Terminate();  // may be called from any thread
+            }
+        }
+        m_wake.notify_all();
+    });
     while (true) {
-        std::string error;
-        auto connection = OlaConnection::connect(m_rpcPort, error);
-        if (connection) {
+        auto connected = OlaConnection::connect(m_rpcPort);
+        std::string error = connected ? "" : connected.error();
+        if (connected) {
+            const auto& connection = *connected;
             connection->client().SetDMXCallback(ola::NewCallback(this, &UniverseWatcher::onDmx));
             connection->client().RegisterUniverse(
                 m_universe, ola::client::REGISTER,

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <thread>
 
@@ -61,7 +62,7 @@ public:
     unsigned firstChannel() const { return m_firstChannel; }
 
 private:
-    void run();
+    void run(std::stop_token stop);
     void update(const std::function<void(Snapshot&)>& change);
     void onDmx(const ola::client::DMXMetadata& metadata, const ola::DmxBuffer& data);
     void onFetched(const ola::client::Result& result, const ola::client::DMXMetadata& metadata,
@@ -77,9 +78,9 @@ private:
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_wake;
     Snapshot m_snapshot;
-    bool m_stopping = false;
+    bool m_stopping = false;                     // set by the stop callback (see run())
     ola::io::SelectServer* m_running = nullptr;  // the select server now running, for stopping it
-    std::thread m_thread;
+    std::jthread m_thread;
 };
 
 }  // namespace runlight::portio::ola_backend

@@ -93,7 +93,9 @@ TEST(LampMonitor, StartsAfterTheRunningLightAndWaitsForAMissingFolder) {
     TempFolder other;
     LampMonitor early(888, other / "portio");  // before anyone made the folder
     EXPECT_FALSE(early.refresh());
-    EXPECT_FALSE(labelText(early, "statusLabel").isEmpty()) << "says why it shows nothing";
+    EXPECT_TRUE(
+        labelText(early, "statusLabel").startsWith("No port: port 888 (0x378) (simulated): "))
+        << "says which port and why it shows nothing";
     writeFromAnotherProcess(other, {"0x42"});
     EXPECT_TRUE(early.refresh());
     EXPECT_EQ(early.byte(), 0x42);
@@ -114,8 +116,8 @@ TEST(LampMonitor, SaysItHasNoPortWhenTheFileIsCutOrRemovedAndRecovers) {
     ASSERT_EQ(::truncate(file.c_str(), 0), 0);
     EXPECT_FALSE(monitor.refresh());
     EXPECT_FALSE(monitor.hasPort());
-    EXPECT_TRUE(labelText(monitor, "statusLabel").contains("cut short"))
-        << labelText(monitor, "statusLabel").toStdString();
+    EXPECT_EQ(labelText(monitor, "statusLabel").toStdString(),
+              "No port: port 888 (0x378) (simulated): " + file + " has been cut short");
     EXPECT_TRUE(monitor.refresh()) << "opened again, grown back to a dark port";
     EXPECT_EQ(monitor.byte(), 0);
     writeFromAnotherProcess(runtime, {"0x3C"});
@@ -131,7 +133,9 @@ TEST(LampMonitor, SaysItHasNoPortWhenTheFileIsCutOrRemovedAndRecovers) {
         QCoreApplication::sendPostedEvents();
     }
     EXPECT_FALSE(monitor.hasPort());
-    EXPECT_TRUE(labelText(monitor, "statusLabel").contains("is gone"))
+    EXPECT_TRUE(labelText(monitor, "statusLabel")
+                    .startsWith(QString::fromStdString(
+                        "No port: port 888 (0x378) (simulated): " + file + " is gone")))
         << labelText(monitor, "statusLabel").toStdString();
     writeFromAnotherProcess(runtime, {"0x24"});  // makes folder and file again
     EXPECT_TRUE(monitor.refresh());

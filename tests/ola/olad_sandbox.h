@@ -65,7 +65,12 @@ public:
     static constexpr int kAnswerMs = 5000;
 
     explicit OlaTestClient(std::uint16_t rpcPort) {
-        m_connection = portio::ola_backend::OlaConnection::connect(rpcPort, m_error);
+        auto connected = portio::ola_backend::OlaConnection::connect(rpcPort);
+        if (connected) {
+            m_connection = std::move(*connected);
+        } else {
+            m_error = connected.error();
+        }
     }
     bool connected() const { return m_connection != nullptr; }
     const std::string& error() const { return m_error; }

@@ -202,10 +202,10 @@ TEST(Settings, TheFileChoosesTheBackEndAndTheEnvironmentOverridesIt) {
 
 std::uint8_t simByte(const std::string& runtimeDir) {
     std::string error;
-    const auto port = runlight::portio::SimPort::open(
-        888, runlight::portio::simFolder(runtimeDir, "", error), error);
-    runlight::portio::SimPort::State state;
-    return port && port->look(state, error) ? state.byte : 0;
+    const auto port =
+        runlight::portio::SimPort::open(888, runlight::portio::simFolder(runtimeDir, "", error));
+    const auto state = port ? (*port)->look() : runlight::fail(port.error());
+    return state ? state->byte : 0;
 }
 
 TEST(PortIo, ABadSettingsFileIsReportedAtEveryWriteUntilItIsMended) {
