@@ -32,6 +32,7 @@
 #include "screen_placement.h"
 #include "settings.h"
 #include "sim_port.h"
+#include "unique_fd.h"
 
 int main(int argc, char** argv) {
     // The run command stops the monitor with SIGTERM. Taken from a signalfd in
@@ -46,8 +47,8 @@ int main(int argc, char** argv) {
         sigaddset(&stops, stop);
     }
     pthread_sigmask(SIG_BLOCK, &stops, nullptr);
-    const int stopFd = signalfd(-1, &stops, SFD_CLOEXEC);
-    if (stopFd < 0) {
+    const runlight::UniqueFd stopFd(signalfd(-1, &stops, SFD_CLOEXEC));
+    if (!stopFd) {
         std::fprintf(stderr, "portio-monitor: no signalfd (%s); SIGTERM ends it the default way\n",
                      std::strerror(errno));
         pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
@@ -60,8 +61,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("portio-monitor");
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.runlight.qtx.monitor"));
     std::unique_ptr<QSocketNotifier> stopNotifier;
-    if (stopFd >= 0) {
-        stopNotifier = std::make_unique<QSocketNotifier>(stopFd, QSocketNotifier::Read);
+    if (stopFd) {
+        stopNotifier = std::make_unique<QSocketNotifier>(stopFd.get(), QSocketNotifier::Read);
         QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, &app,
                          &QApplication::quit);
     }

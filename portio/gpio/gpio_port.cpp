@@ -1,8 +1,8 @@
 #include "gpio_port.h"
 
-#include <dirent.h>
 #include <grp.h>
 #include <sys/stat.h>
+#include <filesystem>
 
 #include <algorithm>
 #include <cerrno>
@@ -38,14 +38,13 @@ unsigned long chipNumber(const std::string& name) {
 
 FoundChips findChips() {
     std::vector<std::string> names;
-    if (DIR* dir = ::opendir(kDevFolder)) {
-        while (const dirent* entry = ::readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name.rfind("gpiochip", 0) == 0 && name.size() > 8) {
-                names.push_back(name);
-            }
+    std::error_code unreadable;  // no /dev/gpiochip* to be seen: no chips
+    for (std::filesystem::directory_iterator entry(kDevFolder, unreadable), end;
+         !unreadable && entry != end; entry.increment(unreadable)) {
+        const std::string name = entry->path().filename().string();
+        if (name.rfind("gpiochip", 0) == 0 && name.size() > 8) {
+            names.push_back(name);
         }
-        ::closedir(dir);
     }
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
         return chipNumber(a) < chipNumber(b);
