@@ -14,18 +14,6 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == ',' || c == '\n' || c == '\r';
 }
 
-bool allDigits(std::string_view text) {
-    if (text.empty()) {
-        return false;
-    }
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::string lowered(std::string_view text) {
     std::string result(text);
     for (char& c : result) {
@@ -58,6 +46,18 @@ Result<void> checkWholeNumber(std::string_view value, long low, long high) {
 }
 
 }  // namespace
+
+bool allDigits(std::string_view text) {
+    if (text.empty()) {
+        return false;
+    }
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+    }
+    return true;
+}
 
 Result<void> checkValue(const SettingKey& key, std::string_view value) {
     switch (key.rule) {

@@ -40,6 +40,9 @@ Result<LampLines> parseEightLines(std::string_view text);
 // "\"low\" is neither yes nor no".
 Result<bool> parseYesNo(std::string_view text);
 
+// Whether `text` is one or more decimal digits and nothing else.
+bool allDigits(std::string_view text);
+
 // "lamp 1 (D7)": how messages name the lamp at `index` (0..7).
 std::string lampLabel(std::size_t index);
 

@@ -6,18 +6,6 @@ namespace runlight::portio {
 
 namespace {
 
-bool allDigits(std::string_view text) {
-    if (text.empty()) {
-        return false;
-    }
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::string quoted(std::string_view text) {
     // Appended rather than "\"" + std::string(text): GCC 12 at -O3 warns
     // falsely (-Wrestrict) about the insert that operator+ inlines.
