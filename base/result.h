@@ -51,6 +51,8 @@ public:
     const T& operator*() const& { return value(); }
     T* operator->() { return &value(); }
     const T* operator->() const { return &value(); }
+    // The value, or `otherwise` after a failure.
+    T value_or(T otherwise) const& { return has_value() ? value() : std::move(otherwise); }
 
     // Why it failed; only after a failure.
     const std::string& error() const {

@@ -115,14 +115,12 @@ int main(int argc, char** argv) {
             // The port library writes nothing now; the simulated port shows its last byte.
             std::fprintf(stderr, "portio-monitor: %s\n", choice.error.c_str());
         }
-        std::string error;
-        const std::string folder =
-            runlight::portio::simFolder(settings.runtimeDir, settings.tmpDir, error);
-        if (folder.empty()) {
-            std::fprintf(stderr, "portio-monitor: %s\n", error.c_str());
+        const auto folder = runlight::portio::simFolder(settings.runtimeDir, settings.tmpDir);
+        if (!folder) {
+            std::fprintf(stderr, "portio-monitor: %s\n", folder.error().c_str());
             return 1;
         }
-        monitor = std::make_unique<runlight::ui::LampMonitor>(address, folder);
+        monitor = std::make_unique<runlight::ui::LampMonitor>(address, *folder);
     }
     // Beside the running light's main window where the screen has room for
     // both, else covering as little of it as the screen allows; whole on the

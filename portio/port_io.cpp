@@ -37,9 +37,8 @@ PortBackend* PortIo::backendFor(std::uint16_t address) {
             break;
         }
         case Choice::Kind::Sim: {
-            const std::string folder =
-                simFolder(m_settings.runtimeDir, m_settings.tmpDir, m_lastError);
-            auto port = folder.empty() ? fail(m_lastError) : SimPort::open(address, folder);
+            const auto folder = simFolder(m_settings.runtimeDir, m_settings.tmpDir);
+            auto port = folder ? SimPort::open(address, *folder) : fail(folder.error());
             if (port) {
                 slot = std::move(*port);
             } else {

@@ -89,10 +89,12 @@ PortStatus portStatus(std::uint16_t address, const Environment& environment) {
             // Opened as a write opens it (made if missing, its blocks
             // allocated), so that a full filesystem or a link in its place
             // shows here as it would at the first write.
-            const std::string folder = simFolder(environment.runtimeDir, environment.tmpDir, error);
-            const auto port = folder.empty() ? fail(error) : SimPort::open(address, folder);
+            const auto folder = simFolder(environment.runtimeDir, environment.tmpDir);
+            const auto port = folder ? SimPort::open(address, *folder) : fail(folder.error());
             status.reachable = port.has_value();
-            if (!folder.empty() && !port) {
+            if (!folder) {
+                error = folder.error();  // the folder serves every port: not named
+            } else if (!port) {
                 error = simLabel(address) + ": " + port.error();
             }
             text += status.reachable

@@ -188,8 +188,7 @@ Result<SimFile> openSimFile(std::uint16_t address, const std::string& folder, bo
                    static_cast<std::uint64_t>(info.st_ino)};
 }
 
-std::string simFolder(const std::string& runtimeDir, const std::string& tmpDir,
-                      std::string& error) {
+Result<std::string> simFolder(const std::string& runtimeDir, const std::string& tmpDir) {
     std::string folder;
     if (!runtimeDir.empty() && runtimeDir.front() == '/') {
         folder = runtimeDir + "/portio";
@@ -199,8 +198,7 @@ std::string simFolder(const std::string& runtimeDir, const std::string& tmpDir,
     }
     auto made = openPrivateFolder(folder, true);
     if (!made) {
-        error = made.error();
-        return {};
+        return fail(made.error());
     }
     return folder;
 }

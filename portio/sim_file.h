@@ -72,8 +72,8 @@ int prepareSimFile(int fd);
 // `runtimeDir` (XDG_RUNTIME_DIR) is an absolute path, else
 // <tmpDir, else P_tmpdir>/portio-<uid>. Created (mode 0700) if missing, and refused
 // unless it is a real folder of this user that nobody else may enter.
-// Returns "" and sets `error` on failure.
-std::string simFolder(const std::string& runtimeDir, const std::string& tmpDir, std::string& error);
+// Fails saying why (without naming a port: the folder serves them all).
+Result<std::string> simFolder(const std::string& runtimeDir, const std::string& tmpDir);
 
 // <folder>/port-<address>, address in decimal (port-888).
 std::string simFilePath(const std::string& folder, std::uint16_t address);

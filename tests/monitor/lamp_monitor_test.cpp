@@ -39,8 +39,7 @@ void writeFromAnotherProcess(const TempFolder& runtimeDir, const QStringList& by
 }
 
 std::string folderIn(const TempFolder& runtimeDir) {
-    std::string error;
-    return portio::simFolder(runtimeDir.path(), "", error);
+    return portio::simFolder(runtimeDir.path(), "").value_or("");
 }
 
 // How bright each lamp (D0..D7) is drawn: the sum of its centre pixel's channels.

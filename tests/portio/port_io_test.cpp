@@ -37,8 +37,7 @@ using ::testing::HasSubstr;
 
 // Reads the byte of a simulated port straight from its shared file.
 std::uint8_t simByte(const std::string& runtimeDir, std::uint16_t address = 888) {
-    std::string error;
-    const auto port = openedSim(address, simFolder(runtimeDir, "", error));
+    const auto port = openedSim(address, simFolder(runtimeDir, "").value_or(""));
     return port ? stateOf(*port).byte : 0;
 }
 
@@ -137,11 +136,12 @@ TEST(Trace, AnUnopenableTraceIsToldOnceOnStandardErrorNeverAsAFailedWrite) {
 
 TEST(SimPort, EveryWriteCountsEvenTheSameByteAgain) {
     TempFolder runtime;
-    std::string error;
-    const std::string folder = simFolder(runtime.path(), "", error);
+    const auto found = simFolder(runtime.path(), "");
+    ASSERT_TRUE(found) << found.error();
+    const std::string folder = *found;
     const auto writer = openedSim(888, folder);
     const auto reader = openedSim(888, folder);
-    ASSERT_TRUE(writer && reader) << error;
+    ASSERT_TRUE(writer && reader);
     EXPECT_EQ(stateOf(*reader), SimPort::State{}) << "a new port starts dark";
     ASSERT_TRUE(succeeded(writer->write(0xA5)));
     const auto first = stateOf(*reader);
@@ -154,11 +154,12 @@ TEST(SimPort, EveryWriteCountsEvenTheSameByteAgain) {
 
 TEST(SimPort, AWaitingReaderReturnsWithTheNewCount) {
     TempFolder runtime;
-    std::string error;
-    const std::string folder = simFolder(runtime.path(), "", error);
+    const auto found = simFolder(runtime.path(), "");
+    ASSERT_TRUE(found) << found.error();
+    const std::string folder = *found;
     const auto writer = openedSim(888, folder);
     const auto reader = openedSim(888, folder);
-    ASSERT_TRUE(writer && reader) << error;
+    ASSERT_TRUE(writer && reader);
     constexpr int kLongMs = 60000;  // only a hang would reach it
 
     const auto start = stateOf(*reader);
@@ -187,8 +188,9 @@ std::size_t openDescriptors() {
 
 TEST(SimPort, AFileThatIsNotASimulatedPortIsLeftAlone) {
     TempFolder runtime;
-    std::string error;
-    const std::string folder = simFolder(runtime.path(), "", error);
+    const auto found = simFolder(runtime.path(), "");
+    ASSERT_TRUE(found) << found.error();
+    const std::string folder = *found;
     const std::string stranger = "something else entirely\n";
     runtime.write("portio/port-888", stranger);
     const std::size_t descriptorsBefore = openDescriptors();
@@ -207,20 +209,20 @@ TEST(SimPort, AFileThatIsNotASimulatedPortIsLeftAlone) {
 TEST(SimFolder, RuntimeDirElseAPrivateTempFolderAndNeverAnOpenOne) {
     TempFolder runtime;
     TempFolder tmp;
-    std::string error;
-    EXPECT_EQ(simFolder(runtime.path(), tmp.path(), error), runtime / "portio");
+    EXPECT_EQ(simFolder(runtime.path(), tmp.path()).value_or(""), runtime / "portio");
     struct stat info {};
     ASSERT_EQ(::stat((runtime / "portio").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
 
     const std::string fallback = tmp / ("portio-" + std::to_string(::geteuid()));
-    EXPECT_EQ(simFolder("", tmp.path(), error), fallback);
-    EXPECT_EQ(simFolder("relative/dir", tmp.path(), error), fallback)
+    EXPECT_EQ(simFolder("", tmp.path()).value_or(""), fallback);
+    EXPECT_EQ(simFolder("relative/dir", tmp.path()).value_or(""), fallback)
         << "a relative XDG_RUNTIME_DIR is ignored";
 
     ASSERT_EQ(::chmod(fallback.c_str(), 0755), 0);
-    EXPECT_EQ(simFolder("", tmp.path(), error), "");
-    EXPECT_THAT(error, HasSubstr("not a private folder"));
+    const auto refused = simFolder("", tmp.path());
+    ASSERT_FALSE(refused);
+    EXPECT_THAT(refused.error(), HasSubstr("not a private folder"));
 }
 
 // Runs portio-out with the simulated port in `runtimeDir`; returns its output.
@@ -242,10 +244,8 @@ TEST(SimPort, AWriteInOneProcessIsReadInAnother) {
     TempFolder runtime;
     runPortioOut(runtime.path(), "0x5A");
     EXPECT_EQ(simByte(runtime.path()), 0x5A);
-
-    std::string error;
-    const auto port = openedSim(888, simFolder(runtime.path(), "", error));
-    ASSERT_TRUE(port) << error;
+    const auto port = openedSim(888, simFolder(runtime.path(), "").value_or(""));
+    ASSERT_TRUE(port);
     ASSERT_TRUE(succeeded(port->write(0xC3)));
     EXPECT_EQ(runPortioOut(runtime.path(), "--read"), "0xC3\n");
 }

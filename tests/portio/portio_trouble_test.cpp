@@ -52,11 +52,12 @@ using ::testing::HasSubstr;
 // is not left asleep.
 TEST(SimFileTrouble, AFileCutShortWhileInUseKillsNobodyAndIsMadeWholeAgain) {
     TempFolder runtime;
-    std::string error;
-    const std::string folder = simFolder(runtime.path(), "", error);
+    const auto found = simFolder(runtime.path(), "");
+    ASSERT_TRUE(found) << found.error();
+    const std::string folder = *found;
     const auto writer = openedSim(888, folder);
     const auto reader = openedSim(888, folder);
-    ASSERT_TRUE(writer && reader) << error;
+    ASSERT_TRUE(writer && reader);
     ASSERT_TRUE(succeeded(writer->write(0x11)));
 
     ASSERT_EQ(::truncate(writer->path().c_str(), 0), 0);
@@ -83,7 +84,7 @@ TEST(SimFileTrouble, AFileCutShortWhileInUseKillsNobodyAndIsMadeWholeAgain) {
     EXPECT_EQ(stateOf(*reader).byte, 0x33);
     ASSERT_EQ(::truncate(writer->path().c_str(), 5), 0);
     const auto later = openedSim(888, folder);
-    ASSERT_TRUE(later) << error;
+    ASSERT_TRUE(later);
     EXPECT_TRUE(succeeded(later->write(0x44)));
     EXPECT_EQ(stateOf(*reader).byte, 0x44);
 }
@@ -93,10 +94,11 @@ TEST(SimFileTrouble, AFileCutShortWhileInUseKillsNobodyAndIsMadeWholeAgain) {
 // that a reader opening the port afresh (as the monitor does) meets it.
 TEST(SimFileTrouble, AWriterFollowsARemovedFolderAndAReplacedFile) {
     TempFolder runtime;
-    std::string error;
-    const std::string folder = simFolder(runtime.path(), "", error);
+    const auto found = simFolder(runtime.path(), "");
+    ASSERT_TRUE(found) << found.error();
+    const std::string folder = *found;
     const auto writer = openedSim(888, folder);
-    ASSERT_TRUE(writer) << error;
+    ASSERT_TRUE(writer);
     ASSERT_TRUE(succeeded(writer->write(0x01)));
     const auto afterAPeriod = [] {
         std::this_thread::sleep_for(std::chrono::milliseconds(SimPort::kCheckPeriodMs + 30));
@@ -106,7 +108,7 @@ TEST(SimFileTrouble, AWriterFollowsARemovedFolderAndAReplacedFile) {
     afterAPeriod();
     ASSERT_TRUE(succeeded(writer->write(0x5A)));
     auto reader = openedSim(888, folder);
-    ASSERT_TRUE(reader) << error;
+    ASSERT_TRUE(reader);
     EXPECT_EQ(stateOf(*reader).byte, 0x5A) << "writer and reader meet in the new folder";
     struct stat info {};
     ASSERT_EQ(::stat(folder.c_str(), &info), 0);
@@ -121,7 +123,7 @@ TEST(SimFileTrouble, AWriterFollowsARemovedFolderAndAReplacedFile) {
     afterAPeriod();
     ASSERT_TRUE(succeeded(writer->write(0xA6)));
     reader = openedSim(888, folder);
-    ASSERT_TRUE(reader) << error;
+    ASSERT_TRUE(reader);
     EXPECT_EQ(stateOf(*reader).byte, 0xA6);
 
     // Through the library: a byte that landed in the port made afresh is a
@@ -141,10 +143,11 @@ TEST(SimFileTrouble, AWriterFollowsARemovedFolderAndAReplacedFile) {
 TEST(SimFileTrouble, TwoWritersAtOnceLoseNoCountInThreadsOrProcesses) {
     constexpr std::uint32_t kWrites = 1000000;
     TempFolder runtime;
-    std::string error;
-    const std::string folder = simFolder(runtime.path(), "", error);
+    const auto found = simFolder(runtime.path(), "");
+    ASSERT_TRUE(found) << found.error();
+    const std::string folder = *found;
     const auto reader = openedSim(888, folder);
-    ASSERT_TRUE(reader) << error;
+    ASSERT_TRUE(reader);
     const auto writeMany = [&folder](std::uint8_t byte) {
         const auto writer = SimPort::open(888, folder);
         for (std::uint32_t i = 0; writer && i < kWrites; ++i) {
@@ -243,10 +246,11 @@ TEST(SimFileTrouble, AFullFilesystemIsAFailedWriteNeverASignal) {
 // portio-out; no signal is left pending.
 TEST(SimFileTrouble, AFileSizeLimitIsAFailedWriteNeverASignal) {
     TempFolder runtime;
-    std::string error;
-    const std::string folder = simFolder(runtime.path(), "", error);
+    const auto found = simFolder(runtime.path(), "");
+    ASSERT_TRUE(found) << found.error();
+    const std::string folder = *found;
     const auto early = openedSim(999, folder);
-    ASSERT_TRUE(early) << error;
+    ASSERT_TRUE(early);
     rlimit before{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
     rlimit none = before;
@@ -263,7 +267,7 @@ TEST(SimFileTrouble, AFileSizeLimitIsAFailedWriteNeverASignal) {
     EXPECT_THAT(newPort, HasSubstr("port 888 (0x378) (simulated)"));
     EXPECT_THAT(newPort, HasSubstr("File too large"));
     ASSERT_FALSE(cutWritten) << "a byte that did not land is a failure";
-    error = labelled(*early, cutWritten.error());  // as the library tells it
+    const std::string error = labelled(*early, cutWritten.error());  // as the library tells it
     EXPECT_THAT(error, HasSubstr("port 999 (0x3E7) (simulated): writing "));
     EXPECT_THAT(error, HasSubstr("File too large"));
     sigset_t pending;
@@ -289,10 +293,11 @@ TEST(SimFileTrouble, PortioOutSaysWhatAWriteFindsAndNeverWritesItsMessagesIntoAP
                              " PORTIO_TRACE=" + runtime / "unread" + " " PORTIO_OUT_PATH;
     const auto written = runCommand(tool + " 0x5A 2>&-");
     EXPECT_EQ(written.first, 0) << written.second;
-    std::string error;
-    const std::string folder = simFolder(runtime.path(), "", error);
+    const auto found = simFolder(runtime.path(), "");
+    ASSERT_TRUE(found) << found.error();
+    const std::string folder = *found;
     const auto port = openedSim(888, folder);
-    ASSERT_TRUE(port) << error;
+    ASSERT_TRUE(port);
     EXPECT_EQ(stateOf(*port).byte, 0x5A);
 
     ASSERT_EQ(::symlink(port->path().c_str(), (folder + "/port-889").c_str()), 0);

@@ -201,9 +201,8 @@ TEST(Settings, TheFileChoosesTheBackEndAndTheEnvironmentOverridesIt) {
 }
 
 std::uint8_t simByte(const std::string& runtimeDir) {
-    std::string error;
-    const auto port =
-        runlight::portio::SimPort::open(888, runlight::portio::simFolder(runtimeDir, "", error));
+    const auto port = runlight::portio::SimPort::open(
+        888, runlight::portio::simFolder(runtimeDir, "").value_or(""));
     const auto state = port ? (*port)->look() : runlight::fail(port.error());
     return state ? state->byte : 0;
 }

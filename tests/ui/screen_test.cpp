@@ -103,8 +103,7 @@ TEST(Screen, AboutBoxOpensWholeAtItsDesignedPlaceOrMovedTheLeast) {
 TEST(Screen, LampMonitorOpensBesideTheMainWindowCoveringNoneWhereThereIsRoom) {
     Form1Rig rig;
     runlight::testing::TempFolder runtime;
-    std::string error;
-    LampMonitor monitor(888, portio::simFolder(runtime.path(), "", error));
+    LampMonitor monitor(888, portio::simFolder(runtime.path(), "").value_or(""));
     // As portio-monitor opens it.
     monitor.adjustSize();
     placeBesideRunningLight(monitor);
