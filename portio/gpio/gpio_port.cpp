@@ -95,36 +95,41 @@ std::string openError(const std::string& path, int errnum) {
     return text;
 }
 
-// The chip `wanted` names, opened; its info in `info`. Null with `error` set.
-std::unique_ptr<GpioChip> openChip(const std::string& wanted, GpioChipInfo& info,
-                                   std::string& error) {
+// The chip and the eight lines of `config`, found but not requested.
+struct FoundLines {
+    std::unique_ptr<GpioChip> chip;
+    GpioChipInfo info;
+    GpioOffsets offsets{};
+};
+
+// The chip `wanted` names, opened, with its info; no lines yet.
+Result<FoundLines> openChip(const std::string& wanted) {
     FoundChips found = findChips();
     const auto index = findGpioChip(wanted, found.info);
     if (index) {
-        info = found.info[*index];
+        const GpioChipInfo& info = found.info[*index];
         if (info.openError != 0) {
-            error = openError(info.path, info.openError);
-            return nullptr;
+            return fail(openError(info.path, info.openError));
         }
-        return std::move(found.handles[*index]);
+        return FoundLines{std::move(found.handles[*index]), info};
     }
     // A path of its own (a udev symlink such as /dev/gpio/relays) is not
     // among the chips listed: open it as it is.
     if (!wanted.empty() && wanted.front() == '/') {
         std::unique_ptr<GpioChip> chip = GpioChip::open(wanted);
         if (chip) {
-            info = chipInfo(*chip, wanted);
-            return chip;
+            const GpioChipInfo info = chipInfo(*chip, wanted);
+            return FoundLines{std::move(chip), info};
         }
         if (errno != ENOENT) {
-            error = openError(wanted, errno);
-            return nullptr;
+            return fail(openError(wanted, errno));
         }
     }
-    error = index.error() + (found.info.empty()
-                                 ? " (is this the machine with the GPIO header, and is its GPIO "
-                                   "driver loaded?)"
-                                 : "; set the chip to one of them");
+    std::string error =
+        index.error() + (found.info.empty()
+                             ? " (is this the machine with the GPIO header, and is its GPIO "
+                               "driver loaded?)"
+                             : "; set the chip to one of them");
     // A label may belong to a chip this user may not open, whose label is unknown.
     for (const GpioChipInfo& chip : found.info) {
         if (chip.openError == EACCES || chip.openError == EPERM) {
@@ -132,7 +137,7 @@ std::unique_ptr<GpioChip> openChip(const std::string& wanted, GpioChipInfo& info
             break;
         }
     }
-    return nullptr;
+    return fail(error);
 }
 
 std::string joinedTexts(const GpioLineRefs& lines) {
@@ -182,18 +187,12 @@ std::string heldLines(GpioChip& chip, const GpioOffsets& offsets) {
     return text;
 }
 
-// The chip and the eight lines of `config`, found but not requested.
-struct FoundLines {
-    std::unique_ptr<GpioChip> chip;
-    GpioChipInfo info;
-    GpioOffsets offsets{};
-};
-
-bool findLines(const GpioConfig& config, FoundLines& found, std::string& error) {
-    found.chip = openChip(config.chip, found.info, error);
-    if (!found.chip) {
-        return false;
+Result<FoundLines> findLines(const GpioConfig& config) {
+    auto opened = openChip(config.chip);
+    if (!opened) {
+        return opened;
     }
+    FoundLines& found = *opened;
     std::vector<std::string> names;
     const bool byName = std::any_of(config.lines.begin(), config.lines.end(),
                                     [](const GpioLineRef& line) { return !line.offset; });
@@ -202,19 +201,17 @@ bool findLines(const GpioConfig& config, FoundLines& found, std::string& error) 
     }
     const auto offsets = resolveGpioLines(config.lines, found.info, names);
     if (!offsets) {
-        error = offsets.error();
-        return false;
+        return fail(offsets.error());
     }
     found.offsets = *offsets;
     for (std::size_t i = 0; i < kGpioLineCount; ++i) {
         GpioLineState state;
         if (!found.chip->lineState(found.offsets[i], state)) {
-            error = "cannot read line " + std::to_string(found.offsets[i]) + " of " +
-                    describeGpioChip(found.info) + ": " + systemReason(errno);
-            return false;
+            return fail("cannot read line " + std::to_string(found.offsets[i]) + " of " +
+                        describeGpioChip(found.info) + ": " + systemReason(errno));
         }
     }
-    return true;
+    return opened;
 }
 
 }  // namespace
@@ -224,11 +221,11 @@ std::string gpioLabel(std::uint16_t address) {
 }
 
 Result<std::unique_ptr<GpioPort>> GpioPort::open(std::uint16_t address, const GpioConfig& config) {
-    FoundLines found;
-    std::string error;
-    if (!findLines(config, found, error)) {
-        return fail(error + "; nothing was written");
+    auto lookedUp = findLines(config);
+    if (!lookedUp) {
+        return fail(lookedUp.error() + "; nothing was written");
     }
+    FoundLines& found = *lookedUp;
     const std::string chipText = describeGpioChip(found.info);
     const std::string linesText = joinedTexts(config.lines);
     // The kernel refuses a line someone holds (EBUSY) without naming them; ask first.
@@ -296,12 +293,12 @@ std::string GpioPort::label() const {
 }
 
 bool describeGpioPort(std::uint16_t address, const GpioConfig& config, std::string& text) {
-    FoundLines found;
-    std::string error;
-    if (!findLines(config, found, error)) {
-        text = gpioLabel(address) + ": " + error;
+    auto lookedUp = findLines(config);
+    if (!lookedUp) {
+        text = gpioLabel(address) + ": " + lookedUp.error();
         return false;
     }
+    const FoundLines& found = *lookedUp;
     text = "chip " + describeGpioChip(found.info) + ", lines " + joinedTexts(config.lines) +
            (config.activeLow ? ", active-low" : ", active-high") + "\n";
     bool free = true;
