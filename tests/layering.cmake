@@ -99,6 +99,23 @@ foreach(file IN LISTS files)
     endforeach()
   endforeach()
 endforeach()
+# The library's core (portio/ itself) knows no back end module: what a
+# module needs of the core it includes, never the other way round, so the
+# core builds and runs where no module's library is installed.
+file(GLOB core_files "${SOURCE_DIR}/portio/*.h" "${SOURCE_DIR}/portio/*.cpp")
+file(GLOB_RECURSE module_headers RELATIVE "${SOURCE_DIR}/portio"
+  "${SOURCE_DIR}/portio/ola/*.h" "${SOURCE_DIR}/portio/gpio/*.h")
+foreach(file IN LISTS core_files)
+  file(STRINGS "${file}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+  foreach(line IN LISTS lines)
+    foreach(header IN LISTS module_headers)
+      get_filename_component(name "${header}" NAME)
+      if(line MATCHES "[\"/]${name}\"" AND NOT EXISTS "${SOURCE_DIR}/portio/${name}")
+        string(APPEND failures "\n  ${file}: ${line}")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
 if(failures)
   message(FATAL_ERROR "Includes that break the layering:${failures}")
 endif()
