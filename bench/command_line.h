@@ -3,6 +3,8 @@
 // The benchmarks' command lines: a number is read in full or refused, never
 // taken as 0 (atoi's answer to "abc" or "").
 
+#include <getopt.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
@@ -22,6 +24,17 @@ inline std::optional<long> wholeNumber(const char* text, long min, long max) {
         return std::nullopt;
     }
     return value;
+}
+
+// The one optional argument of a benchmark that takes no options: a whole
+// number in min..max, `fallback` when it is left out; none for anything else
+// (an option, a second argument, a bad number).
+inline std::optional<long> onlyArgument(int argc, char** argv, long min, long max, long fallback) {
+    const option none[] = {{nullptr, 0, nullptr, 0}};
+    if (getopt_long(argc, argv, "", none, nullptr) != -1 || argc - optind > 1) {
+        return std::nullopt;
+    }
+    return optind < argc ? wholeNumber(argv[optind], min, max) : std::optional<long>(fallback);
 }
 
 }  // namespace runlight::bench

@@ -12,7 +12,6 @@
 //   failed write, and after it; when the first write failed and with what;
 //   and one line for scripts. Exits 2 if the run could not be made.
 
-#include <getopt.h>
 #include <signal.h>
 #include <stdlib.h>
 
@@ -39,11 +38,8 @@ double ms(Clock::duration duration) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const option known[] = {{nullptr, 0, nullptr, 0}};
-    const bool optionsGiven = getopt_long(argc, argv, "", known, nullptr) != -1;
-    const auto given = optind < argc ? runlight::bench::wholeNumber(argv[optind], 4, 600)
-                                     : std::optional<long>(24);
-    if (optionsGiven || !given || argc - optind > 1) {
+    const auto given = runlight::bench::onlyArgument(argc, argv, 4, 600, 24);
+    if (!given) {
         std::fprintf(stderr, "usage: ola_stalled [SECONDS]   (SECONDS is 4..600, default 24)\n");
         return 2;
     }

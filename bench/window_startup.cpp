@@ -8,8 +8,6 @@
 // Run: build/normal/bin/window_startup [RUNS]   (default 15; offscreen
 // unless QT_QPA_PLATFORM says otherwise)
 
-#include <getopt.h>
-
 #include <QDir>
 #include <QEvent>
 #include <QTemporaryDir>
@@ -83,11 +81,8 @@ double windowUp() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const option known[] = {{nullptr, 0, nullptr, 0}};
-    const bool optionsGiven = getopt_long(argc, argv, "", known, nullptr) != -1;
-    const auto given = optind < argc ? runlight::bench::wholeNumber(argv[optind], 1, 1000)
-                                     : std::optional<long>(15);
-    if (optionsGiven || !given || argc - optind > 1) {
+    const auto given = runlight::bench::onlyArgument(argc, argv, 1, 1000, 15);
+    if (!given) {
         std::fprintf(stderr, "usage: window_startup [RUNS]   (RUNS is 1..1000, default 15)\n");
         return 2;
     }

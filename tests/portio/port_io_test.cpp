@@ -30,6 +30,7 @@ using runlight::testing::addPort;
 using runlight::testing::fileLines;
 using runlight::testing::openedSim;
 using runlight::testing::settingsFor;
+using runlight::testing::simFolderIn;
 using runlight::testing::stateOf;
 using runlight::testing::succeeded;
 using runlight::testing::TempFolder;
@@ -136,9 +137,7 @@ TEST(Trace, AnUnopenableTraceIsToldOnceOnStandardErrorNeverAsAFailedWrite) {
 
 TEST(SimPort, EveryWriteCountsEvenTheSameByteAgain) {
     TempFolder runtime;
-    const auto found = simFolder(runtime.path(), "");
-    ASSERT_TRUE(found) << found.error();
-    const std::string folder = *found;
+    const std::string folder = simFolderIn(runtime);
     const auto writer = openedSim(888, folder);
     const auto reader = openedSim(888, folder);
     ASSERT_TRUE(writer && reader);
@@ -154,9 +153,7 @@ TEST(SimPort, EveryWriteCountsEvenTheSameByteAgain) {
 
 TEST(SimPort, AWaitingReaderReturnsWithTheNewCount) {
     TempFolder runtime;
-    const auto found = simFolder(runtime.path(), "");
-    ASSERT_TRUE(found) << found.error();
-    const std::string folder = *found;
+    const std::string folder = simFolderIn(runtime);
     const auto writer = openedSim(888, folder);
     const auto reader = openedSim(888, folder);
     ASSERT_TRUE(writer && reader);
@@ -188,9 +185,7 @@ std::size_t openDescriptors() {
 
 TEST(SimPort, AFileThatIsNotASimulatedPortIsLeftAlone) {
     TempFolder runtime;
-    const auto found = simFolder(runtime.path(), "");
-    ASSERT_TRUE(found) << found.error();
-    const std::string folder = *found;
+    const std::string folder = simFolderIn(runtime);
     const std::string stranger = "something else entirely\n";
     runtime.write("portio/port-888", stranger);
     const std::size_t descriptorsBefore = openDescriptors();

@@ -6,7 +6,10 @@
 
 #include <string>
 
+#include <gtest/gtest.h>
+
 #include "port_chooser.h"
+#include "sim_file.h"
 #include "temp_folder.h"
 
 namespace runlight::testing {
@@ -40,6 +43,17 @@ inline portio::Environment simSettings(const TempFolder& runtime, const std::str
     settings.procRoot = runtime / "no-proc";
     settings.trace = trace;
     return settings;
+}
+
+// The simulated ports' folder in `runtime`, made as the library makes it;
+// "" when it is refused, which fails the test with the reason.
+inline std::string simFolderIn(const TempFolder& runtime) {
+    const auto folder = portio::simFolder(runtime.path(), "");
+    if (!folder) {
+        ADD_FAILURE() << folder.error();
+        return {};
+    }
+    return *folder;
 }
 
 }  // namespace runlight::testing

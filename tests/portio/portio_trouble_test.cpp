@@ -40,6 +40,7 @@ namespace {
 using runlight::testing::fileLines;
 using runlight::testing::openedSim;
 using runlight::testing::runCommand;
+using runlight::testing::simFolderIn;
 using runlight::testing::simSettings;
 using runlight::testing::stateOf;
 using runlight::testing::succeeded;
@@ -52,9 +53,7 @@ using ::testing::HasSubstr;
 // is not left asleep.
 TEST(SimFileTrouble, AFileCutShortWhileInUseKillsNobodyAndIsMadeWholeAgain) {
     TempFolder runtime;
-    const auto found = simFolder(runtime.path(), "");
-    ASSERT_TRUE(found) << found.error();
-    const std::string folder = *found;
+    const std::string folder = simFolderIn(runtime);
     const auto writer = openedSim(888, folder);
     const auto reader = openedSim(888, folder);
     ASSERT_TRUE(writer && reader);
@@ -94,9 +93,7 @@ TEST(SimFileTrouble, AFileCutShortWhileInUseKillsNobodyAndIsMadeWholeAgain) {
 // that a reader opening the port afresh (as the monitor does) meets it.
 TEST(SimFileTrouble, AWriterFollowsARemovedFolderAndAReplacedFile) {
     TempFolder runtime;
-    const auto found = simFolder(runtime.path(), "");
-    ASSERT_TRUE(found) << found.error();
-    const std::string folder = *found;
+    const std::string folder = simFolderIn(runtime);
     const auto writer = openedSim(888, folder);
     ASSERT_TRUE(writer);
     ASSERT_TRUE(succeeded(writer->write(0x01)));
@@ -143,9 +140,7 @@ TEST(SimFileTrouble, AWriterFollowsARemovedFolderAndAReplacedFile) {
 TEST(SimFileTrouble, TwoWritersAtOnceLoseNoCountInThreadsOrProcesses) {
     constexpr std::uint32_t kWrites = 1000000;
     TempFolder runtime;
-    const auto found = simFolder(runtime.path(), "");
-    ASSERT_TRUE(found) << found.error();
-    const std::string folder = *found;
+    const std::string folder = simFolderIn(runtime);
     const auto reader = openedSim(888, folder);
     ASSERT_TRUE(reader);
     const auto writeMany = [&folder](std::uint8_t byte) {
@@ -246,9 +241,7 @@ TEST(SimFileTrouble, AFullFilesystemIsAFailedWriteNeverASignal) {
 // portio-out; no signal is left pending.
 TEST(SimFileTrouble, AFileSizeLimitIsAFailedWriteNeverASignal) {
     TempFolder runtime;
-    const auto found = simFolder(runtime.path(), "");
-    ASSERT_TRUE(found) << found.error();
-    const std::string folder = *found;
+    const std::string folder = simFolderIn(runtime);
     const auto early = openedSim(999, folder);
     ASSERT_TRUE(early);
     rlimit before{};
@@ -293,9 +286,7 @@ TEST(SimFileTrouble, PortioOutSaysWhatAWriteFindsAndNeverWritesItsMessagesIntoAP
                              " PORTIO_TRACE=" + runtime / "unread" + " " PORTIO_OUT_PATH;
     const auto written = runCommand(tool + " 0x5A 2>&-");
     EXPECT_EQ(written.first, 0) << written.second;
-    const auto found = simFolder(runtime.path(), "");
-    ASSERT_TRUE(found) << found.error();
-    const std::string folder = *found;
+    const std::string folder = simFolderIn(runtime);
     const auto port = openedSim(888, folder);
     ASSERT_TRUE(port);
     EXPECT_EQ(stateOf(*port).byte, 0x5A);
