@@ -204,11 +204,8 @@ Result<std::shared_ptr<BackendModule>> BackendModule::load(
         return fail(std::string("cannot load the ") + backend.title + " back end " + path + ": " +
                     library.error() + "; " + install + " again, which brings what it needs");
     }
-    // By address, not function<>(): Result's constructor would take a
-    // function pointer by a name that -Wshadow finds clashing with value().
-    const auto factory = library->symbol(PORTIO_MODULE_FACTORY);
-    const PortioModule* module =
-        factory ? reinterpret_cast<PortioModuleFactory>(*factory)(PORTIO_MODULE_ABI) : nullptr;
+    const auto factory = library->function<PortioModuleFactory>(PORTIO_MODULE_FACTORY);
+    const PortioModule* module = factory ? (*factory)(PORTIO_MODULE_ABI) : nullptr;
     const std::string same = "; install the " + std::string(backend.package) +
                              " package of the same version as the port library";
     if (module == nullptr) {
